@@ -1,0 +1,333 @@
+#include "main_window/main_frm.h"
+
+#include "about/ver_frm.h"
+#include "plan_entry/plan_frm.h"
+#include "platform/clock.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/picture.h"
+#include "platform/window_style.h"
+#include "settings_dialog/setting_frm.h"
+#include "state/text.h"
+#include "store/plan_store.h"
+#include "today_list/listen_frm.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+const QString kCaption = QStringLiteral("ミルドカ Ver. 2.00");
+const QString kNoAppointment = QStringLiteral("今日は予定がありません。");
+const QString kAppointments = QStringLiteral("件の予定が入っています。");
+const QString kPurgeQuestion = QStringLiteral("昨日以前のデータを削除しますか？");
+const QString kPurgeTitle = QStringLiteral("ﾃﾞｰﾀﾒﾝﾃﾅﾝｽ");
+const QString kPurged = QStringLiteral("削除されました");
+const QString kStop = QStringLiteral("、おやめください。");
+
+constexpr int kClientWidth = 341;
+constexpr int kClientHeight = 144;
+} // namespace
+
+QString greetingForHour(int hour)
+{
+    if (hour < 12)
+        return QStringLiteral("おはようございます。");
+    if (hour < 17)
+        return QStringLiteral("こんにちわ。");
+    if (hour < 22)
+        return QStringLiteral("こんばんわ。");
+    return QStringLiteral("遅くまで大変ですね。");
+}
+
+MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent), m_module(module)
+{
+    setObjectName(QStringLiteral("MAIN_FRM"));
+    setWindowTitle(kCaption);
+    setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    Frame1 = new QFrame(client);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    platform::place(Frame1, 120, 24, 217, 113);
+
+    DATE_TEXT = new QLabel(QStringLiteral("1999年3月18日（木）"), Frame1);
+    DATE_TEXT->setObjectName(QStringLiteral("DATE_TEXT"));
+    platform::place(DATE_TEXT, 16, 16, 113, 17);
+
+    NAME_LABEL = new QLabel(Frame1);
+    NAME_LABEL->setObjectName(QStringLiteral("NAME_LABEL"));
+    NAME_LABEL->setFont(platform::msPGothic(9, true));
+    platform::place(NAME_LABEL, 16, 40, 34, 12);
+    platform::setLabelText(NAME_LABEL, QStringLiteral("秘書："));
+
+    GREETING_LABEL = new QLabel(Frame1);
+    GREETING_LABEL->setObjectName(QStringLiteral("GREETING_LABEL"));
+    platform::place(GREETING_LABEL, 24, 64, 105, 12);
+    platform::setLabelText(GREETING_LABEL, QStringLiteral("おはようございます。"));
+
+    TELL_LABEL = new QLabel(Frame1);
+    TELL_LABEL->setObjectName(QStringLiteral("TELL_LABEL"));
+    platform::place(TELL_LABEL, 24, 80, 145, 17);
+    platform::setLabelText(TELL_LABEL, QStringLiteral("3件の予定が入っています。"));
+
+    SEC_PICT = new platform::PictureBox(client);
+    SEC_PICT->setObjectName(QStringLiteral("SEC_PICT"));
+    platform::place(SEC_PICT, 8, 32, 104, 104);
+    SEC_PICT->setPicture(QImage(QStringLiteral(":/girl.gif")));
+    SEC_PICT->setCursor(QCursor(QPixmap(QStringLiteral(":/pointer.png")), 1, 1));
+    connect(SEC_PICT, &platform::PictureBox::pressed, this, [this] { PICT_DOWN = true; });
+    connect(SEC_PICT, &platform::PictureBox::moved, this, &MAIN_FRM::pictureMoved);
+
+    buildMenus();
+    buildToolBar();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+MAIN_FRM::~MAIN_FRM() = default;
+
+void MAIN_FRM::buildMenus()
+{
+    auto addItem = [this](QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut,
+                          void (MAIN_FRM::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(name);
+        action->setShortcut(shortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    mnuMenu = menuBar()->addMenu(QStringLiteral("ﾒﾆｭｰ(&M)"));
+    mnuMenu->setObjectName(QStringLiteral("mnuMenu"));
+    mnuConfirm = addItem(mnuMenu, QStringLiteral("mnuConfirm"), QStringLiteral("詳細確認(&C)"),
+                         QKeySequence(Qt::CTRL | Qt::Key_K), &MAIN_FRM::mnuConfirm_Click);
+    mnuSche = addItem(mnuMenu, QStringLiteral("mnuSche"), QStringLiteral("予定設定(&S)"),
+                      QKeySequence(Qt::CTRL | Qt::Key_S), &MAIN_FRM::mnuSche_Click);
+    mnuSet = addItem(mnuMenu, QStringLiteral("mnuSet"), QStringLiteral("秘書設定(&S)"),
+                     QKeySequence(Qt::CTRL | Qt::Key_H), &MAIN_FRM::mnuSet_Click);
+    mnuData = addItem(mnuMenu, QStringLiteral("mnuData"), QStringLiteral("ﾃﾞｰﾀﾒﾝﾃﾅﾝｽ(&D)"), QKeySequence(),
+                      &MAIN_FRM::mnuData_Click);
+    mnuP1 = mnuMenu->addSeparator();
+    mnuP1->setObjectName(QStringLiteral("mnuP1"));
+    mnuExit = addItem(mnuMenu, QStringLiteral("mnuExit"), QStringLiteral("終了(&X)"), QKeySequence(),
+                      &MAIN_FRM::mnuExit_Click);
+    mnuHelp = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuVersion = addItem(mnuHelp, QStringLiteral("mnuVersion"), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&V)"),
+                         QKeySequence(Qt::CTRL | Qt::Key_V), &MAIN_FRM::mnuVersion_Click);
+}
+
+void MAIN_FRM::buildToolBar()
+{
+    Toolbar1 = new QToolBar(centralWidget());
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setMovable(false);
+    Toolbar1->setFloatable(false);
+    Toolbar1->setIconSize(QSize(20, 20));
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    platform::place(Toolbar1, 0, 0, kClientWidth, 28);
+    Toolbar1->lower();
+
+    // The buttons' images come in this order from the image list; each button is known by its
+    // key, and its accessible name is the menu command it runs.
+    const struct {
+        const char* key;
+        QAction* item;
+    } buttons[] = {{"listen", mnuConfirm}, {"plan", mnuSche}, {"sec", mnuSet}, {"delete", mnuData}, {"door", mnuExit}};
+    for (const auto& button : buttons) {
+        const QString key = QString::fromLatin1(button.key);
+        QAction* action = Toolbar1->addAction(QIcon(QStringLiteral(":/%1.png").arg(key)), QString());
+        action->setObjectName(key);
+        action->setData(key);
+        QString name = button.item->text();
+        name.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+        action->setText(name);
+        action->setToolTip(name);
+        Toolbar1->widgetForAction(action)->setObjectName(key + QStringLiteral("_button"));
+        connect(action, &QAction::triggered, this, [this, key] { Toolbar1_ButtonClick(key); });
+        if (key == QLatin1String("listen"))
+            m_listenButton = action;
+    }
+}
+
+void MAIN_FRM::start()
+{
+    startUp();
+    adjustSize();
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    show();
+    refresh();
+}
+
+void MAIN_FRM::startUp()
+{
+    PICT_DOWN = false;
+    try {
+        m_module.SEC_DB = platform::Database::open(state::databasePath());
+        m_module.SEC_NAME_STR = state::readSetting(state::kKeySecName);
+        if (m_module.SEC_NAME_STR.isEmpty())
+            m_module.SEC_NAME_STR = state::kDefaultSecName;
+        m_module.MY_NAME_STR = state::readSetting(state::kKeyMyName);
+        if (m_module.MY_NAME_STR.isEmpty())
+            m_module.MY_NAME_STR = state::kDefaultMyName;
+        m_module.SEC_PIC_PATH = state::readSetting(state::kKeySecPic);
+        if (m_module.SEC_PIC_PATH.isEmpty())
+            m_module.SEC_PIC_PATH = state::defaultPicturePath();
+        if (!platform::isOrdinaryFile(m_module.SEC_PIC_PATH))
+            m_module.SEC_PIC_PATH = state::defaultPicturePath();
+    } catch (const platform::Failure& failure) {
+        platform::showError(this, failure.description());
+        return;
+    }
+
+    // A picture that cannot be shown is reported, but it must not keep today's date from
+    // being set: without it the count and the purges would work on an empty date.
+    try {
+        SEC_PICT->setPicture(platform::loadPicture(m_module.SEC_PIC_PATH));
+    } catch (const platform::Failure& failure) {
+        platform::showError(this, failure.description());
+    }
+
+    const QDate today = platform::Clock::now().date();
+    m_module.TODAY_STR = state::dateKey(today);
+    platform::setLabelText(DATE_TEXT, state::dateCaption(today));
+    platform::setLabelText(GREETING_LABEL, greetingForHour(platform::Clock::now().time().hour()));
+    try {
+        m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR));
+    } catch (const platform::Failure& failure) {
+        platform::showError(this, failure.description());
+    }
+}
+
+void MAIN_FRM::refresh()
+{
+    // A picture that cannot be loaded is reported, and the name and count are still brought
+    // up to date: they do not depend on it.
+    try {
+        SEC_PICT->setPicture(platform::loadPicture(m_module.SEC_PIC_PATH));
+    } catch (const platform::Failure& failure) {
+        platform::showError(this, failure.description());
+    }
+    platform::setLabelText(NAME_LABEL, m_module.SEC_NAME_STR + QStringLiteral("："));
+    try {
+        platform::Recordset rs = m_module.db().openRecordset(store::countTodaySql(m_module.TODAY_STR));
+        if (rs.eof()) {
+            setTodayListEnabled(false);
+            platform::setLabelText(TELL_LABEL, kNoAppointment);
+        } else {
+            rs.moveLast();
+            const qint16 count = platform::toInt16(rs.recordCount());
+            setTodayListEnabled(true);
+            platform::setLabelText(TELL_LABEL, QString::number(count) + kAppointments);
+        }
+    } catch (const platform::Failure& failure) {
+        platform::showError(this, failure.description());
+    }
+}
+
+void MAIN_FRM::setTodayListEnabled(bool enabled)
+{
+    mnuConfirm->setEnabled(enabled);
+    m_listenButton->setEnabled(enabled);
+}
+
+template <class Dialog> void MAIN_FRM::openDialog()
+{
+    {
+        Dialog dialog(m_module, this);
+        if (dialog.prepare())
+            dialog.exec();
+    }
+    refresh();
+}
+
+void MAIN_FRM::mnuConfirm_Click()
+{
+    // A shortcut can still arrive from a queued key press after the item was disabled.
+    if (!mnuConfirm->isEnabled())
+        return;
+    openDialog<LISTEN_FRM>();
+}
+
+void MAIN_FRM::mnuSche_Click()
+{
+    openDialog<PLAN_FRM>();
+}
+
+void MAIN_FRM::mnuSet_Click()
+{
+    openDialog<SETTING_FRM>();
+}
+
+void MAIN_FRM::mnuVersion_Click()
+{
+    openDialog<VER_FRM>();
+}
+
+void MAIN_FRM::mnuData_Click()
+{
+    if (!platform::askYesNo(this, kPurgeQuestion, kPurgeTitle, platform::MsgAnswer::Yes))
+        return;
+    try {
+        m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR));
+    } catch (const platform::Failure& failure) {
+        platform::showError(this, failure.description());
+        return;
+    }
+    platform::messageBox(this, {kPurged, platform::programTitle(), platform::MsgIcon::None, platform::MsgButtons::Ok,
+                                platform::MsgAnswer::Ok});
+}
+
+void MAIN_FRM::mnuExit_Click()
+{
+    close();
+}
+
+void MAIN_FRM::Toolbar1_ButtonClick(const QString& key)
+{
+    if (key == QLatin1String("listen"))
+        mnuConfirm_Click();
+    else if (key == QLatin1String("delete"))
+        mnuData_Click();
+    else if (key == QLatin1String("plan"))
+        mnuSche_Click();
+    else if (key == QLatin1String("sec"))
+        mnuSet_Click();
+    else if (key == QLatin1String("door"))
+        mnuExit_Click();
+}
+
+void MAIN_FRM::closeEvent(QCloseEvent* event)
+{
+    m_module.SEC_DB.reset();
+    event->accept();
+}
+
+void MAIN_FRM::pictureMoved()
+{
+    if (!PICT_DOWN || m_warningShown)
+        return;
+    m_warningShown = true;
+    platform::showWarning(this, m_module.MY_NAME_STR + kStop, m_module.SEC_NAME_STR);
+    m_warningShown = false;
+    PICT_DOWN = false;
+}

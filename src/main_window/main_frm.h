@@ -1,0 +1,78 @@
+#pragma once
+
+#include "state/module1.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QToolBar;
+namespace platform {
+class PictureBox;
+}
+
+// The start-up window: the secretary's picture, today's date, a greeting, today's count,
+// and the menu and tool bar through which every other window is reached.
+class MAIN_FRM : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MAIN_FRM(state::Module1& module, QWidget* parent = nullptr);
+    ~MAIN_FRM() override;
+
+    // Start-up, then the window shown centred on the screen, then the first refresh.
+    void start();
+    // Opens the database, reads the settings, and fills the date, greeting and picture;
+    // past appointments are purged. Runs once, before the window is first shown.
+    void startUp();
+    // Redraws what the dialogs may have changed: picture, name, today's count and the
+    // enabling of the way into today's list. Runs after the first show and after each dialog.
+    void refresh();
+
+    void mnuConfirm_Click();
+    void mnuSche_Click();
+    void mnuSet_Click();
+    void mnuData_Click();
+    void mnuExit_Click();
+    void mnuVersion_Click();
+    void Toolbar1_ButtonClick(const QString& key);
+
+    bool pictureWarningArmed() const { return PICT_DOWN; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    template <class Dialog> void openDialog();
+    void buildMenus();
+    void buildToolBar();
+    void setTodayListEnabled(bool enabled);
+    void pictureMoved();
+
+    state::Module1& m_module;
+    bool PICT_DOWN = false;
+    bool m_warningShown = false;
+
+    QToolBar* Toolbar1 = nullptr;
+    QFrame* Frame1 = nullptr;
+    QLabel* DATE_TEXT = nullptr;
+    QLabel* NAME_LABEL = nullptr;
+    QLabel* GREETING_LABEL = nullptr;
+    QLabel* TELL_LABEL = nullptr;
+    platform::PictureBox* SEC_PICT = nullptr;
+
+    QMenu* mnuMenu = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnuConfirm = nullptr;
+    QAction* mnuSche = nullptr;
+    QAction* mnuSet = nullptr;
+    QAction* mnuData = nullptr;
+    QAction* mnuP1 = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* mnuVersion = nullptr;
+    QAction* m_listenButton = nullptr;
+};
+
+// The greeting for an hour of the day, 0 to 23.
+QString greetingForHour(int hour);

@@ -1,0 +1,75 @@
+#include "platform/message_box.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+
+namespace platform {
+namespace {
+MessageHandler g_handler;
+
+QMessageBox::Icon toQt(MsgIcon icon)
+{
+    switch (icon) {
+    case MsgIcon::Question: return QMessageBox::Question;
+    case MsgIcon::Exclamation: return QMessageBox::Warning;
+    case MsgIcon::Critical: return QMessageBox::Critical;
+    case MsgIcon::Information: return QMessageBox::Information;
+    case MsgIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+} // namespace
+
+QString programTitle()
+{
+    return QStringLiteral("ミルドカ");
+}
+
+QString displayText(const QString& prompt)
+{
+    QString text = prompt;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+void setMessageHandler(MessageHandler handler)
+{
+    g_handler = std::move(handler);
+}
+
+MsgAnswer messageBox(QWidget* parent, const MessageRequest& request)
+{
+    if (g_handler)
+        return g_handler(request);
+
+    QMessageBox box(toQt(request.icon), request.title, displayText(request.prompt), QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    if (request.buttons == MsgButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(request.defaultButton == MsgAnswer::No ? QMessageBox::No : QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+    return MsgAnswer::Ok;
+}
+
+void showError(QWidget* parent, const QString& description, const QString& title)
+{
+    messageBox(parent, {description, title, MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
+}
+
+void showWarning(QWidget* parent, const QString& prompt, const QString& title)
+{
+    messageBox(parent, {prompt, title, MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
+}
+
+bool askYesNo(QWidget* parent, const QString& prompt, const QString& title, MsgAnswer defaultButton)
+{
+    return messageBox(parent, {prompt, title, MsgIcon::Question, MsgButtons::YesNo, defaultButton}) == MsgAnswer::Yes;
+}
+
+} // namespace platform

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace platform {
+
+enum class MsgIcon { None, Question, Exclamation, Critical, Information };
+enum class MsgButtons { Ok, YesNo };
+enum class MsgAnswer { Ok, Yes, No };
+
+// One message box as the program asks for it. The prompt keeps the program's own line
+// breaks (a bare carriage return between two lines); the box shows them as lines.
+struct MessageRequest {
+    QString prompt;
+    QString title;
+    MsgIcon icon = MsgIcon::None;
+    MsgButtons buttons = MsgButtons::Ok;
+    MsgAnswer defaultButton = MsgAnswer::Ok;
+};
+
+// The title that every box without a title of its own carries.
+QString programTitle();
+
+// Shows a modal box and returns the button chosen. Closing a Yes/No box without choosing
+// counts as No; closing an OK box counts as OK.
+MsgAnswer messageBox(QWidget* parent, const MessageRequest& request);
+
+// Shorthands for the program's usual boxes.
+void showError(QWidget* parent, const QString& description, const QString& title = programTitle());
+void showWarning(QWidget* parent, const QString& prompt, const QString& title);
+bool askYesNo(QWidget* parent, const QString& prompt, const QString& title,
+              MsgAnswer defaultButton = MsgAnswer::Yes);
+
+// Tests answer the boxes instead of a person; a null handler restores the real boxes.
+using MessageHandler = std::function<MsgAnswer(const MessageRequest&)>;
+void setMessageHandler(MessageHandler handler);
+
+// The text as a box shows it: a bare carriage return becomes a line break.
+QString displayText(const QString& prompt);
+
+} // namespace platform

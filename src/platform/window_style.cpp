@@ -1,0 +1,68 @@
+#include "platform/window_style.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QIcon>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+// The images are compiled into the program's library, which a static link would otherwise drop.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace platform {
+
+void installJapaneseEnvironment(QApplication& app)
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    initResources();
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
+                               {QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"),
+                                QStringLiteral("IPAPゴシック"), QStringLiteral("Noto Sans CJK JP")});
+    QFont::insertSubstitutions(QStringLiteral("MS PGothic"),
+                               {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    // The whole program reads Japanese, whatever the user's locale: so do Qt's own buttons.
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"), 9);
+    QApplication::setFont(font);
+}
+
+QFont msPGothic(double pointSize, bool bold)
+{
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+void makeFixedDialog(QDialog* dialog, int width, int height)
+{
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                           | Qt::MSWindowsFixedSizeDialogHint);
+    dialog->setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    dialog->setFixedSize(width, height);
+    dialog->setSizeGripEnabled(false);
+}
+
+void place(QWidget* widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(left, top, width, height);
+}
+
+void setLabelText(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->adjustSize();
+}
+
+} // namespace platform

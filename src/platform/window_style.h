@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QFont>
+
+class QApplication;
+class QDialog;
+class QLabel;
+class QWidget;
+
+namespace platform {
+
+// Registers the font substitutions and Qt's Japanese texts, once at program start (and in
+// tests), so that "ＭＳ Ｐゴシック" resolves on every system and every button reads Japanese.
+void installJapaneseEnvironment(QApplication& app);
+
+// The font the windows name "ＭＳ Ｐゴシック", at the given point size.
+QFont msPGothic(double pointSize, bool bold = false);
+
+// The program's dialogs: fixed client size, close box only, the program's icon, centred over
+// their parent, no task bar entry of their own.
+void makeFixedDialog(QDialog* dialog, int width, int height);
+
+// Places a widget at left, top, width, height within its parent.
+void place(QWidget* widget, int left, int top, int width, int height);
+
+// A label that grows or shrinks with its text, keeping its left and top.
+void setLabelText(QLabel* label, const QString& text);
+
+} // namespace platform

@@ -1,0 +1,44 @@
+#include "state/text.h"
+
+namespace state {
+namespace {
+bool isBlank(QChar c)
+{
+    return c == QChar(0x0020) || c == QChar(0x3000);
+}
+} // namespace
+
+QString trimBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QString sqlQuote(const QString& value)
+{
+    QString quoted = value;
+    quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+    return quoted;
+}
+
+QString twoDigits(int n)
+{
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+QString dateKey(const QDate& date)
+{
+    return QStringLiteral("%1/%2/%3").arg(date.year(), 4, 10, QLatin1Char('0')).arg(twoDigits(date.month()), twoDigits(date.day()));
+}
+
+QString dateCaption(const QDate& date)
+{
+    return QStringLiteral("%1年%2月%3日").arg(date.year(), 4, 10, QLatin1Char('0')).arg(twoDigits(date.month()), twoDigits(date.day()));
+}
+
+} // namespace state

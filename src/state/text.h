@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+namespace state {
+
+// Removes leading and trailing blanks: the half-width space and the ideographic space.
+// The subject check, the duplicate query and the name rules all trim with this one rule.
+QString trimBlanks(const QString& text);
+
+// A value as it stands between single quotes in a statement: each ' doubled, so that no
+// typed text can end the literal early.
+QString sqlQuote(const QString& value);
+
+// "YYYY/MM/DD", zero-padded and independent of the locale: the P_DATE form.
+QString dateKey(const QDate& date);
+
+// "YYYY年MM月DD日", zero-padded.
+QString dateCaption(const QDate& date);
+
+// Two digits with a leading zero (hours and minutes as stored).
+QString twoDigits(int n);
+
+} // namespace state

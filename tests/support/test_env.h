@@ -1,0 +1,91 @@
+#pragma once
+
+#include "platform/file_dialog.h"
+#include "platform/message_box.h"
+#include "store/plan_store.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <optional>
+
+class QDialog;
+class QWidget;
+
+namespace testing {
+
+// A program folder in a temporary directory, holding a fresh sec.mdb made from the real schema
+// and the real girl.gif; the settings store is a file there; the clock is fixed; message boxes
+// and the file dialog are answered by script and recorded. Everything is undone on destruction.
+class TestEnv {
+public:
+    struct Options {
+        QDateTime now = QDateTime(QDate(2000, 4, 15), QTime(10, 0));
+        bool database = true;
+        bool girl = true;
+    };
+    TestEnv();
+    explicit TestEnv(const Options& options);
+    ~TestEnv();
+    TestEnv(const TestEnv&) = delete;
+    TestEnv& operator=(const TestEnv&) = delete;
+
+    QString folder() const { return m_dir.path(); }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString dbPath() const { return path(QStringLiteral("sec.mdb")); }
+    QString girlPath() const { return path(QStringLiteral("girl.gif")); }
+    QString settingsPath() const { return path(QStringLiteral("settings.ini")); }
+
+    void setNow(const QDateTime& now);
+
+    // Message boxes. Yes/No boxes take the queued answers in order (No when none is queued,
+    // which is counted as unscripted); OK boxes need no answer.
+    void answer(platform::MsgAnswer answer) { m_answers << answer; }
+    const QList<platform::MessageRequest>& shown() const { return m_shown; }
+    QStringList prompts() const;
+    void clearShown() { m_shown.clear(); }
+    int unscripted() const { return m_unscripted; }
+    // Called while each box is "open", before it answers.
+    std::function<void(const platform::MessageRequest&)> whileShown;
+
+    // The file dialog: the queued answers in order (a cancel when none is queued).
+    void answerFile(const std::optional<QString>& path) { m_files << path; }
+    const QList<platform::FileDialogRequest>& fileRequests() const { return m_fileRequests; }
+
+    // The settings store, as the program sees it.
+    void setSetting(const QString& key, const QString& value);
+    QString setting(const QString& key) const;
+    bool hasSetting(const QString& key) const;
+
+    // The table, through a connection of its own.
+    void exec(const QString& sql) const;
+    void insert(const store::PLAN_REC& row) const;
+    QList<store::PLAN_REC> rows(const QString& where = {}) const; // in insertion order
+    int count(const QString& where = {}) const;
+
+private:
+    QTemporaryDir m_dir;
+    QList<platform::MessageRequest> m_shown;
+    QList<platform::MsgAnswer> m_answers;
+    int m_unscripted = 0;
+    QList<std::optional<QString>> m_files;
+    QList<platform::FileDialogRequest> m_fileRequests;
+};
+
+// A row for the tests, medium importance, empty place and notice unless given.
+store::PLAN_REC rec(const QString& date, const QString& hour, const QString& minute, const QString& detail,
+                    qint16 importance = 1, const QString& place = {}, const QString& notice = {});
+
+// Makes a database file from the real schema (the build does the same for the program).
+void makeDatabase(const QString& path);
+
+// Runs action on the next modal dialog that opens, polling until it appears (up to 10 s).
+// For code under test that calls exec().
+void onNextModal(std::function<void(QWidget*)> action);
+
+// Presses a key on a widget, as the user would (key press and release).
+void press(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+} // namespace testing

@@ -4,15 +4,22 @@
 
 #include <QDialog>
 
+class QLabel;
+class QPushButton;
+
+// The About box: the program's icon, name, version and a credit line.
 class VER_FRM : public QDialog {
     Q_OBJECT
 public:
     VER_FRM(state::Module1& module, QWidget* parent = nullptr);
 
-    // Runs the opening steps before the window is first shown. False when the window closed
-    // itself during them and must not be shown.
-    bool prepare();
+    // Nothing to load: the box only shows its design.
+    bool prepare() { return true; }
 
 private:
-    state::Module1& m_module;
+    QLabel* Picture1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QPushButton* Command1 = nullptr;
 };

@@ -105,12 +105,20 @@ std::unique_ptr<Database> Database::open(const QString& path)
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     // Every commit reaches the disk before it returns, and the rollback journal lets a
     // commit cut short by a crash or power loss be undone at the next open.
-    result->execute(QStringLiteral("PRAGMA synchronous = FULL"));
+    // (FULL is also the engine's default, so a file locked right now loses nothing by the
+    // pragma failing.)
+    sqlite3_exec(db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
     // Reading the schema now makes a file that is not a database fail here, where the
     // user opened it, rather than at some later command.
-    Statement check{prepare(db, QStringLiteral("SELECT count(*) FROM sqlite_master"))};
-    const int rc = sqlite3_step(check.stmt);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+    // A file that another program holds locked is still a database: it stays open, and each
+    // statement fails with "database is locked" until the lock is gone.
+    const QByteArray schemaCheck("SELECT count(*) FROM sqlite_master");
+    sqlite3_stmt* check = nullptr;
+    int rc = sqlite3_prepare_v2(db, schemaCheck.constData(), int(schemaCheck.size()), &check, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_step(check);
+    sqlite3_finalize(check);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE && rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
         fail(db);
     return result;
 }

@@ -1,0 +1,454 @@
+// The main window as the user sees it: start-up, the refresh, the commands and the picture warning.
+#include "main_window/main_frm.h"
+#include "platform/files.h"
+#include "platform/picture.h"
+#include "state/module1.h"
+#include "support/test_env.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QToolBar>
+
+#include <sqlite3.h>
+
+#include <memory>
+
+using platform::MsgAnswer;
+using platform::MsgButtons;
+using platform::MsgIcon;
+using testing::rec;
+using testing::TestEnv;
+
+namespace {
+
+// A started main window over a test folder, as the program shows it.
+struct Started {
+    state::Module1 module;
+    std::unique_ptr<MAIN_FRM> window;
+
+    Started()
+    {
+        window = std::make_unique<MAIN_FRM>(module);
+        window->startUp();
+        window->show();
+        window->refresh();
+    }
+    QString label(const char* name) const { return window->findChild<QLabel*>(QString::fromLatin1(name))->text(); }
+    QAction* action(const char* name) const { return window->findChild<QAction*>(QString::fromLatin1(name)); }
+    QWidget* picture() const { return window->findChild<QWidget*>(QStringLiteral("SEC_PICT")); }
+    bool pictureShown() const
+    {
+        return !window->findChild<platform::PictureBox*>(QStringLiteral("SEC_PICT"))->picture().isNull();
+    }
+};
+
+void sendMouse(QWidget* widget, QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    const QPointF pos(30, 30);
+    QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void greetingByHour_data()
+    {
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QString>("greeting");
+        QTest::newRow("00:30") << QTime(0, 30) << "おはようございます。";
+        QTest::newRow("11:59") << QTime(11, 59) << "おはようございます。";
+        QTest::newRow("12:00") << QTime(12, 0) << "こんにちわ。";
+        QTest::newRow("16:59") << QTime(16, 59) << "こんにちわ。";
+        QTest::newRow("17:00") << QTime(17, 0) << "こんばんわ。";
+        QTest::newRow("21:59") << QTime(21, 59) << "こんばんわ。";
+        QTest::newRow("22:00") << QTime(22, 0) << "遅くまで大変ですね。";
+        QTest::newRow("23:59") << QTime(23, 59) << "遅くまで大変ですね。";
+    }
+    void greetingByHour()
+    {
+        QFETCH(QTime, time);
+        QFETCH(QString, greeting);
+        TestEnv env({QDateTime(QDate(2000, 4, 15), time)});
+        Started main;
+        QCOMPARE(main.label("GREETING_LABEL"), greeting);
+    }
+
+    void startUpFillsDateNamesAndCount()
+    {
+        TestEnv env({QDateTime(QDate(2001, 1, 3), QTime(9, 0))});
+        Started main;
+        QCOMPARE(main.module.TODAY_STR, QStringLiteral("2001/01/03"));
+        QCOMPARE(main.label("DATE_TEXT"), QStringLiteral("2001年01月03日"));
+        QCOMPARE(main.module.SEC_NAME_STR, QStringLiteral("秘書"));
+        QCOMPARE(main.module.MY_NAME_STR, QStringLiteral("社長"));
+        QCOMPARE(main.module.SEC_PIC_PATH, env.girlPath());
+        QCOMPARE(main.label("NAME_LABEL"), QStringLiteral("秘書："));
+        QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("今日は予定がありません。"));
+        QVERIFY(main.pictureShown());
+        QVERIFY(env.shown().isEmpty());
+        QCOMPARE(main.window->windowTitle(), QStringLiteral("ミルドカ Ver. 2.00"));
+        QCOMPARE(main.window->centralWidget()->size(), QSize(341, 144));
+    }
+
+    void emptyStoredSettingsFallBackToDefaults()
+    {
+        TestEnv env;
+        env.setSetting("SEC_NAME", "");
+        env.setSetting("MY_NAME", "");
+        env.setSetting("SEC_PIC", "");
+        Started main;
+        QCOMPARE(main.module.SEC_NAME_STR, QStringLiteral("秘書"));
+        QCOMPARE(main.module.MY_NAME_STR, QStringLiteral("社長"));
+        QCOMPARE(main.module.SEC_PIC_PATH, env.girlPath());
+        // The fallbacks are not written back.
+        QCOMPARE(env.setting("SEC_NAME"), QString());
+    }
+
+    void storedNamesAreShown()
+    {
+        TestEnv env;
+        env.setSetting("SEC_NAME", "受付");
+        env.setSetting("MY_NAME", "部長");
+        Started main;
+        QCOMPARE(main.label("NAME_LABEL"), QStringLiteral("受付："));
+        QCOMPARE(main.module.MY_NAME_STR, QStringLiteral("部長"));
+    }
+
+    void stalePicturePathFallsBackWithoutTouchingTheStore()
+    {
+        TestEnv env;
+        const QString gone = env.path("gone.bmp");
+        env.setSetting("SEC_PIC", gone);
+        Started main;
+        QCOMPARE(main.module.SEC_PIC_PATH, env.girlPath());
+        QCOMPARE(env.setting("SEC_PIC"), gone);
+        QVERIFY(main.pictureShown());
+        QVERIFY(env.shown().isEmpty());
+    }
+
+    void purgeAtStartKeepsTodayAndLater()
+    {
+        TestEnv env;
+        env.insert(rec("1999/12/31", "10", "00", "old"));
+        env.insert(rec("2000/04/14", "23", "45", "yesterday"));
+        env.insert(rec("2000/04/15", "00", "00", "today"));
+        env.insert(rec("2000/04/16", "09", "30", "tomorrow"));
+        env.insert(rec("2001/01/01", "12", "15", "next year"));
+        Started main;
+        QStringList left;
+        for (const auto& row : env.rows())
+            left << row.P_DETAIL;
+        QCOMPARE(left, QStringList({"today", "tomorrow", "next year"}));
+        QVERIFY(env.shown().isEmpty());
+    }
+
+    void countAndEnabling_data()
+    {
+        QTest::addColumn<int>("today");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("none") << 0 << "今日は予定がありません。";
+        QTest::newRow("one") << 1 << "1件の予定が入っています。";
+        QTest::newRow("twelve") << 12 << "12件の予定が入っています。";
+    }
+    void countAndEnabling()
+    {
+        QFETCH(int, today);
+        QFETCH(QString, caption);
+        TestEnv env;
+        for (int i = 0; i < today; ++i)
+            env.insert(rec("2000/04/15", QStringLiteral("%1").arg(i % 24, 2, 10, QLatin1Char('0')), "00",
+                           QStringLiteral("用件%1").arg(i)));
+        env.insert(rec("2000/04/16", "09", "00", "tomorrow does not count"));
+        Started main;
+        QCOMPARE(main.label("TELL_LABEL"), caption);
+        QCOMPARE(main.action("mnuConfirm")->isEnabled(), today > 0);
+        QCOMPARE(main.action("listen")->isEnabled(), today > 0);
+        for (const char* always : {"plan", "sec", "delete", "door"})
+            QVERIFY(main.action(always)->isEnabled());
+    }
+
+    void countAbove16BitsTakesTheFailurePath()
+    {
+        TestEnv env;
+        env.insert(rec("2000/04/15", "09", "00", "one"));
+        env.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32767)"
+                 " INSERT INTO PLAN_DAT SELECT '2000/04/15', '10', '00', 'x' || i, 1, '', '' FROM n");
+        Started main;
+        QCOMPARE(env.prompts(), QStringList{"オーバーフローしました。"});
+        // The count keeps what the window showed before.
+        QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("3件の予定が入っています。"));
+    }
+
+    void missingDatabaseIsReportedAndNotCreated()
+    {
+        TestEnv env({QDateTime(QDate(2000, 4, 15), QTime(10, 0)), /*database=*/false});
+        Started main;
+        QVERIFY(!QFile::exists(env.dbPath()));
+        QCOMPARE(env.shown().size(), 2); // one at start-up, one at the refresh
+        for (const auto& box : env.shown()) {
+            QVERIFY(!box.prompt.isEmpty());
+            QCOMPARE(box.title, QStringLiteral("ミルドカ"));
+            QCOMPARE(box.buttons, MsgButtons::Ok);
+        }
+        QVERIFY(!main.module.SEC_DB);
+        QVERIFY(main.module.TODAY_STR.isEmpty());
+        QVERIFY(main.module.SEC_NAME_STR.isEmpty());
+        QCOMPARE(main.label("DATE_TEXT"), QStringLiteral("1999年3月18日（木）"));
+        QCOMPARE(main.label("GREETING_LABEL"), QStringLiteral("おはようございます。"));
+        QCOMPARE(main.label("NAME_LABEL"), QStringLiteral("："));
+        QVERIFY(!main.pictureShown());
+
+        // The purge on demand reports the missing database instead of claiming success.
+        env.clearShown();
+        env.answer(MsgAnswer::Yes);
+        main.window->mnuData_Click();
+        QCOMPARE(env.shown().size(), 2);
+        QVERIFY(env.shown().last().prompt != QStringLiteral("削除されました"));
+    }
+
+    void fileThatIsNotADatabaseIsReported()
+    {
+        TestEnv env;
+        QFile::remove(env.dbPath());
+        QFile file(env.dbPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, '\x5a'));
+        file.close();
+        Started main;
+        QVERIFY(env.shown().size() >= 1);
+        QVERIFY2(env.shown().first().prompt.contains("not a database"), qPrintable(env.shown().first().prompt));
+    }
+
+    void missingPicturesAreReportedAndStartUpGoesOn()
+    {
+        TestEnv env({QDateTime(QDate(2000, 4, 15), QTime(10, 0)), true, /*girl=*/false});
+        env.insert(rec("2000/04/14", "10", "00", "yesterday"));
+        env.insert(rec("2000/04/15", "10", "00", "today"));
+        Started main;
+        QCOMPARE(env.shown().size(), 2); // start-up and refresh each report the picture
+        QCOMPARE(main.module.TODAY_STR, QStringLiteral("2000/04/15"));
+        QCOMPARE(main.label("DATE_TEXT"), QStringLiteral("2000年04月15日"));
+        QCOMPARE(env.count(), 1);
+        QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("1件の予定が入っています。"));
+        QCOMPARE(main.label("NAME_LABEL"), QStringLiteral("秘書："));
+    }
+
+    void lockedDatabaseFailsWithAMessageAndKeepsTheTable()
+    {
+        TestEnv env;
+        env.insert(rec("2000/04/14", "10", "00", "yesterday"));
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(env.dbPath().toUtf8().constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        auto main = std::make_unique<Started>();
+        QVERIFY(!env.shown().isEmpty());
+        QVERIFY2(env.shown().first().prompt.contains("locked"), qPrintable(env.shown().first().prompt));
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        QCOMPARE(env.count(), 1);
+
+        // Once the lock is gone the purge on demand succeeds.
+        env.clearShown();
+        env.answer(MsgAnswer::Yes);
+        main->window->mnuData_Click();
+        QCOMPARE(env.prompts().last(), QStringLiteral("削除されました"));
+        QCOMPARE(env.count(), 0);
+    }
+
+    void purgeOnDemand_data()
+    {
+        QTest::addColumn<bool>("fromToolBar");
+        QTest::addColumn<MsgAnswer>("answer");
+        QTest::newRow("menu, no") << false << MsgAnswer::No;
+        QTest::newRow("menu, yes") << false << MsgAnswer::Yes;
+        QTest::newRow("tool bar, yes") << true << MsgAnswer::Yes;
+    }
+    void purgeOnDemand()
+    {
+        QFETCH(bool, fromToolBar);
+        QFETCH(MsgAnswer, answer);
+        TestEnv env;
+        Started main;
+        // Rows dated before the start day, as if entered after start-up.
+        env.insert(rec("2000/04/14", "10", "00", "yesterday"));
+        env.insert(rec("2000/04/15", "10", "00", "today"));
+        env.insert(rec("2000/04/16", "10", "00", "tomorrow"));
+        env.answer(answer);
+        if (fromToolBar)
+            main.action("delete")->trigger();
+        else
+            main.window->mnuData_Click();
+
+        const auto& question = env.shown().first();
+        QCOMPARE(question.prompt, QStringLiteral("昨日以前のデータを削除しますか？"));
+        QCOMPARE(question.title, QStringLiteral("ﾃﾞｰﾀﾒﾝﾃﾅﾝｽ"));
+        QCOMPARE(question.icon, MsgIcon::Question);
+        QCOMPARE(question.buttons, MsgButtons::YesNo);
+        if (answer == MsgAnswer::No) {
+            QCOMPARE(env.shown().size(), 1);
+            QCOMPARE(env.count(), 3);
+            return;
+        }
+        QCOMPARE(env.shown().size(), 2);
+        QCOMPARE(env.shown()[1].prompt, QStringLiteral("削除されました"));
+        QCOMPARE(env.shown()[1].title, QStringLiteral("ミルドカ"));
+        QCOMPARE(env.count(), 2);
+        QCOMPARE(env.count("P_DATE < '2000/04/15'"), 0);
+    }
+
+    void purgeUsesTheStartDayAfterMidnight()
+    {
+        TestEnv env({QDateTime(QDate(2000, 4, 15), QTime(23, 59))});
+        Started main;
+        env.setNow(QDateTime(QDate(2000, 4, 16), QTime(0, 10)));
+        env.insert(rec("2000/04/15", "10", "00", "start day"));
+        env.answer(MsgAnswer::Yes);
+        main.window->mnuData_Click();
+        QCOMPARE(env.count(), 1);
+        main.window->refresh();
+        QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("1件の予定が入っています。"));
+    }
+
+    void pictureWarningOncePerPress()
+    {
+        TestEnv env;
+        env.setSetting("SEC_NAME", "受付");
+        env.setSetting("MY_NAME", "部長");
+        Started main;
+        QWidget* picture = main.picture();
+
+        sendMouse(picture, QEvent::MouseMove, Qt::NoButton, Qt::NoButton);
+        QVERIFY(env.shown().isEmpty()); // movement without a press
+
+        sendMouse(picture, QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton);
+        sendMouse(picture, QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton | Qt::RightButton);
+        QVERIFY(env.shown().isEmpty()); // a press alone shows nothing
+        sendMouse(picture, QEvent::MouseMove, Qt::NoButton, Qt::LeftButton);
+        sendMouse(picture, QEvent::MouseMove, Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(env.shown().size(), 1); // two presses, one warning, once per press
+        const auto& warning = env.shown().first();
+        QCOMPARE(warning.prompt, QStringLiteral("部長、おやめください。"));
+        QCOMPARE(warning.title, QStringLiteral("受付"));
+        QCOMPARE(warning.icon, MsgIcon::Exclamation);
+        QCOMPARE(warning.buttons, MsgButtons::Ok);
+
+        // A release neither warns nor disarms; the next movement after a click warns.
+        sendMouse(picture, QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(picture, QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(env.shown().size(), 1);
+        QVERIFY(main.window->pictureWarningArmed());
+        sendMouse(picture, QEvent::MouseMove, Qt::NoButton, Qt::NoButton);
+        QCOMPARE(env.shown().size(), 2);
+        QVERIFY(!main.window->pictureWarningArmed());
+    }
+
+    void menusCarryTheirCaptionsAndShortcuts()
+    {
+        TestEnv env;
+        Started main;
+        const struct {
+            const char* name;
+            const char* caption;
+            QKeySequence shortcut;
+        } items[] = {{"mnuConfirm", "詳細確認(&C)", QKeySequence("Ctrl+K")},
+                     {"mnuSche", "予定設定(&S)", QKeySequence("Ctrl+S")},
+                     {"mnuSet", "秘書設定(&S)", QKeySequence("Ctrl+H")},
+                     {"mnuData", "ﾃﾞｰﾀﾒﾝﾃﾅﾝｽ(&D)", QKeySequence()},
+                     {"mnuExit", "終了(&X)", QKeySequence()},
+                     {"mnuVersion", "ﾊﾞｰｼﾞｮﾝ情報(&V)", QKeySequence("Ctrl+V")}};
+        for (const auto& item : items) {
+            QAction* action = main.action(item.name);
+            QVERIFY2(action, item.name);
+            QCOMPARE(action->text(), QString::fromUtf8(item.caption));
+            QCOMPARE(action->shortcut(), item.shortcut);
+        }
+        QStringList keys;
+        for (QAction* action : main.window->findChild<QToolBar*>("Toolbar1")->actions())
+            keys << action->data().toString();
+        QCOMPARE(keys, QStringList({"listen", "plan", "sec", "delete", "door"}));
+    }
+
+    void disabledWayIntoTodaysListOpensNothing()
+    {
+        TestEnv env;
+        Started main;
+        QVERIFY(!main.action("mnuConfirm")->isEnabled());
+        main.window->activateWindow();
+        QTest::keyClick(main.window.get(), Qt::Key_K, Qt::ControlModifier);
+        main.action("listen")->trigger();
+        main.window->Toolbar1_ButtonClick("listen");
+        QVERIFY(env.shown().isEmpty());
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void unknownToolBarKeyDoesNothing()
+    {
+        TestEnv env;
+        Started main;
+        main.window->Toolbar1_ButtonClick("Delete");
+        main.window->Toolbar1_ButtonClick("");
+        QVERIFY(env.shown().isEmpty());
+        QVERIFY(main.window->isVisible());
+    }
+
+    void aboutBoxOpensAndCloses()
+    {
+        TestEnv env;
+        Started main;
+        QString caption;
+        testing::onNextModal([&caption](QWidget* box) {
+            caption = box->windowTitle();
+            QCOMPARE(box->size(), QSize(267, 111));
+            box->findChild<QPushButton*>("Command1")->click();
+        });
+        main.window->mnuVersion_Click();
+        QCOMPARE(caption, QStringLiteral("ミルドカのﾊﾞｰｼﾞｮﾝ情報"));
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(env.shown().isEmpty());
+    }
+
+    void exitReleasesTheDatabase_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("menu") << "menu";
+        QTest::newRow("door") << "door";
+        QTest::newRow("close box") << "close";
+    }
+    void exitReleasesTheDatabase()
+    {
+        QFETCH(QString, how);
+        TestEnv env;
+        Started main;
+        QVERIFY(main.module.SEC_DB);
+        if (how == "menu")
+            main.window->mnuExit_Click();
+        else if (how == "door")
+            main.action("door")->trigger();
+        else
+            main.window->close();
+        QVERIFY(!main.window->isVisible());
+        QVERIFY(!main.module.SEC_DB);
+        QVERIFY(env.shown().isEmpty());
+        // Closed means closed: the file can be removed and replaced at once.
+        QVERIFY(QFile::remove(env.dbPath()));
+    }
+
+    void programFolderAtTheRoot()
+    {
+        platform::setProgramFolder("/");
+        QCOMPARE(state::databasePath(), QStringLiteral("/sec.mdb"));
+        QCOMPARE(state::defaultPicturePath(), QStringLiteral("/girl.gif"));
+        platform::setProgramFolder({});
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

@@ -1,11 +1,304 @@
 #include "plan_entry/plan_frm.h"
 
+#include "platform/clock.h"
+#include "platform/failure.h"
+#include "platform/message_box.h"
+#include "platform/window_style.h"
+#include "state/text.h"
+#include "store/plan_store.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <exception>
+#include <limits>
+
+namespace {
+const QString kCaption = QStringLiteral("予定設定");
+const QString kDateCaption = QStringLiteral("予定日時　：");
+const QString kHour = QStringLiteral("時");
+const QString kMinute = QStringLiteral("分");
+const QString kImportance = QStringLiteral("重要度");
+const QString kImportanceNames[3] = {QStringLiteral("高"), QStringLiteral("中"), QStringLiteral("低")};
+const QString kDetails = QStringLiteral("詳細");
+const QString kDetail = QStringLiteral("用件　：");
+const QString kPlace = QStringLiteral("場所　：");
+const QString kNotice = QStringLiteral("備考　：");
+const QString kOk = QStringLiteral("予定設定");
+const QString kClose = QStringLiteral("閉じる");
+const QString kNoDetail = QStringLiteral("用件を入力して下さい。");
+const QString kNoDetailTitle = QStringLiteral("入力ｴﾗｰ");
+const QString kDuplicate = QStringLiteral("同じ用件が存在します。");
+const QString kDuplicateTitle = QStringLiteral("ﾃﾞｰﾀ重複ｴﾗｰ");
+const QString kCloseQuestion = QStringLiteral("予定を登録せずに終了しますか？");
+const QString kCloseTitle = QStringLiteral("終了確認");
+const QString kSetUpErrorTitle = QStringLiteral("PG-Error");
+
+constexpr double kFieldPoints = 9.75;
+constexpr int kMediumImportance = 1;
+const QString kMinutes[] = {QStringLiteral("00"), QStringLiteral("15"), QStringLiteral("30"), QStringLiteral("45")};
+
+bool isEnter(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+} // namespace
+
 PLAN_FRM::PLAN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent), m_module(module)
 {
     setObjectName(QStringLiteral("PLAN_FRM"));
+    setWindowTitle(kCaption);
+    platform::makeFixedDialog(this, 533, 249);
+    buildLayout();
+}
+
+void PLAN_FRM::buildLayout()
+{
+    const QFont fieldFont = platform::msPGothic(kFieldPoints);
+    auto label = [](QWidget* parent, const char* name, const QString& text, int left, int top, int width, int height,
+                    bool sizedToText) {
+        auto* result = new QLabel(parent);
+        result->setObjectName(QString::fromLatin1(name));
+        platform::place(result, left, top, width, height);
+        if (sizedToText)
+            platform::setLabelText(result, text);
+        else
+            result->setText(text);
+        return result;
+    };
+    auto list = [this, &fieldFont](const char* name, int left) {
+        auto* result = new QComboBox(this);
+        result->setObjectName(QString::fromLatin1(name));
+        result->setEditable(false);
+        result->setFont(fieldFont);
+        platform::place(result, left, 32, 49, 21);
+        return result;
+    };
+    auto field = [&fieldFont](QWidget* parent, const char* name, int top) {
+        auto* result = new QLineEdit(parent);
+        result->setObjectName(QString::fromLatin1(name));
+        result->setFont(fieldFont);
+        // The table, not the field, decides how long a text may be: a longer one is refused
+        // when the row is stored, and the user keeps what was typed.
+        result->setMaxLength(std::numeric_limits<int>::max());
+        // The input method follows the user's own choice here; there is nothing to switch.
+        result->setInputMethodHints(Qt::ImhNone);
+        platform::place(result, 64, top, 433, 22);
+        return result;
+    };
+
+    Label1 = label(this, "Label1", kDateCaption, 16, 16, 62, 12, true);
+
+    DATE_DTP = new QDateEdit(this);
+    DATE_DTP->setObjectName(QStringLiteral("DATE_DTP"));
+    DATE_DTP->setCalendarPopup(true);
+    // Written out, never through the locale, so the picker reads like the stored dates.
+    DATE_DTP->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+    DATE_DTP->setFont(fieldFont);
+    platform::place(DATE_DTP, 16, 32, 129, 23);
+    DATE_DTP->installEventFilter(this);
+    Label1->setBuddy(DATE_DTP);
+
+    HOUR_LST = list("HOUR_LST", 152);
+    Label9 = label(this, "Label9", kHour, 208, 40, 12, 12, true);
+    MIN_LST = list("MIN_LST", 224);
+    Label10 = label(this, "Label10", kMinute, 280, 40, 12, 12, true);
+    HOUR_LST->setAccessibleName(kHour);
+    MIN_LST->setAccessibleName(kMinute);
+
+    Frame1 = new QGroupBox(kImportance, this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    platform::place(Frame1, 384, 16, 137, 49);
+    m_impoGroup = new QButtonGroup(this);
+    m_impoGroup->setExclusive(true);
+    for (int i = 0; i < 3; ++i) {
+        IMPO_OPT[i] = new QRadioButton(kImportanceNames[i], Frame1);
+        IMPO_OPT[i]->setObjectName(QStringLiteral("IMPO_OPT_%1").arg(i));
+        platform::place(IMPO_OPT[i], 8 + 40 * i, 16, 41, 25);
+        m_impoGroup->addButton(IMPO_OPT[i], i);
+        // Selecting an option counts as input whoever selects it, the set-up included.
+        connect(IMPO_OPT[i], &QRadioButton::toggled, this, [this](bool checked) {
+            if (checked)
+                EDIT_FLAG = true;
+        });
+    }
+
+    Frame3 = new QGroupBox(kDetails, this);
+    Frame3->setObjectName(QStringLiteral("Frame3"));
+    platform::place(Frame3, 16, 72, 505, 129);
+    Label2 = label(Frame3, "Label2", kDetail, 16, 32, 38, 12, true);
+    DETAIL_TEXT = field(Frame3, "DETAIL_TEXT", 24);
+    Label6 = label(Frame3, "Label6", kPlace, 16, 64, 41, 17, false);
+    PLACE_TEXT = field(Frame3, "PLACE_TEXT", 56);
+    Label8 = label(Frame3, "Label8", kNotice, 16, 96, 41, 17, false);
+    NOTICE_TEXT = field(Frame3, "NOTICE_TEXT", 88);
+    Label2->setBuddy(DETAIL_TEXT);
+    Label6->setBuddy(PLACE_TEXT);
+    Label8->setBuddy(NOTICE_TEXT);
+    for (QLineEdit* text : {DETAIL_TEXT, PLACE_TEXT, NOTICE_TEXT}) {
+        // Every change counts, the program's own emptying after a save included.
+        connect(text, &QLineEdit::textChanged, this, [this] { EDIT_FLAG = true; });
+        text->installEventFilter(this);
+    }
+
+    OK_BTN = new QPushButton(kOk, this);
+    OK_BTN->setObjectName(QStringLiteral("OK_BTN"));
+    platform::place(OK_BTN, 304, 216, 104, 25);
+    CLOSE_BTN = new QPushButton(kClose, this);
+    CLOSE_BTN->setObjectName(QStringLiteral("CLOSE_BTN"));
+    platform::place(CLOSE_BTN, 424, 216, 97, 25);
+    // Neither button is ever the dialog's default: otherwise an Enter in the date picker or a
+    // list would save, and the Enter that walks from the notice to OK_BTN would press it as
+    // well. The event filter lets Enter press whichever button has the focus instead.
+    for (QPushButton* button : {OK_BTN, CLOSE_BTN}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->installEventFilter(this);
+    }
+    connect(OK_BTN, &QPushButton::clicked, this, &PLAN_FRM::OK_BTN_Click);
+    connect(CLOSE_BTN, &QPushButton::clicked, this, &QWidget::close);
+
+    // The minute list comes before the hour list, as the window has always had it.
+    QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1], IMPO_OPT[2], DETAIL_TEXT, PLACE_TEXT, NOTICE_TEXT,
+                        OK_BTN,      CLOSE_BTN,   DATE_DTP,    MIN_LST,     HOUR_LST};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 bool PLAN_FRM::prepare()
 {
+    try {
+        setUp();
+    } catch (const std::exception& error) {
+        const auto* failure = dynamic_cast<const platform::Failure*>(&error);
+        platform::messageBox(this, {failure ? failure->description() : QString::fromLocal8Bit(error.what()),
+                                    kSetUpErrorTitle, platform::MsgIcon::Critical, platform::MsgButtons::Ok,
+                                    platform::MsgAnswer::Ok});
+        return false;
+    }
+    return true;
+}
+
+void PLAN_FRM::setUp()
+{
+    HOUR_LST->clear();
+    for (int hour = 0; hour < 24; ++hour)
+        HOUR_LST->addItem(state::twoDigits(hour));
+    MIN_LST->clear();
+    for (const QString& minute : kMinutes)
+        MIN_LST->addItem(minute);
+    // The clock's date, not the day the program started: the two differ after midnight.
+    DATE_DTP->setDate(platform::Clock::now().date());
+    HOUR_LST->setCurrentIndex(0);
+    MIN_LST->setCurrentIndex(0);
+    IMPO_OPT[kMediumImportance]->setChecked(true);
+    IMPO_OPT[kMediumImportance]->setFocus();
+    // Last: selecting the option above counted as input.
+    EDIT_FLAG = false;
+}
+
+bool PLAN_FRM::CheckDetail()
+{
+    if (!state::trimBlanks(DETAIL_TEXT->text()).isEmpty())
+        return true;
+    platform::showWarning(this, kNoDetail, kNoDetailTitle);
     return false;
+}
+
+void PLAN_FRM::OK_BTN_Click()
+{
+    if (!CheckDetail())
+        return;
+    try {
+        const QString date = state::dateKey(DATE_DTP->date());
+        const QString hour = HOUR_LST->currentText();
+        const QString minute = MIN_LST->currentText();
+        const QString detail = DETAIL_TEXT->text();
+        platform::Recordset rs = m_module.db().openRecordset(
+            store::duplicateSql(date, state::trimBlanks(detail), hour, minute), store::kTable);
+        if (!rs.eof()) {
+            rs.close();
+            platform::showWarning(this, kDuplicate, kDuplicateTitle);
+            return;
+        }
+        // The row is stored only by update(), after all seven columns are set; a failure on
+        // the way leaves nothing behind.
+        rs.addNew();
+        rs.setField(QStringLiteral("P_DATE"), date);
+        rs.setField(QStringLiteral("P_HOUR"), hour);
+        rs.setField(QStringLiteral("P_MIN"), minute);
+        rs.setField(QStringLiteral("P_IMPORTANCE"), m_impoGroup->checkedId());
+        rs.setField(QStringLiteral("P_DETAIL"), detail);
+        rs.setField(QStringLiteral("P_PLACE"), PLACE_TEXT->text());
+        rs.setField(QStringLiteral("P_NOTICE"), NOTICE_TEXT->text());
+        rs.update();
+        rs.close();
+    } catch (const platform::Failure& failure) {
+        platform::showError(this, failure.description());
+        return;
+    }
+    DETAIL_TEXT->clear();
+    PLACE_TEXT->clear();
+    NOTICE_TEXT->clear();
+    DETAIL_TEXT->setFocus();
+    // Last: emptying the fields counted as input.
+    EDIT_FLAG = false;
+}
+
+void PLAN_FRM::reject()
+{
+    if (EDIT_FLAG && !platform::askYesNo(this, kCloseQuestion, kCloseTitle, platform::MsgAnswer::Yes))
+        return;
+    QDialog::reject();
+}
+
+bool PLAN_FRM::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const auto* keyEvent = static_cast<QKeyEvent*>(event);
+    if (watched == DATE_DTP) {
+        // Tab leaves the picker at once, as the window's focus order has it; the arrow keys
+        // still move between year, month and day.
+        const bool tab = keyEvent->key() == Qt::Key_Tab || keyEvent->key() == Qt::Key_Backtab;
+        if (tab && !(keyEvent->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            focusNextPrevChild(keyEvent->key() == Qt::Key_Tab && !(keyEvent->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+        return QDialog::eventFilter(watched, event);
+    }
+    if (!isEnter(keyEvent))
+        return QDialog::eventFilter(watched, event);
+    if (auto* button = qobject_cast<QPushButton*>(watched)) {
+        // One press per stroke: a held Enter must not store the next appointment by itself.
+        if (!keyEvent->isAutoRepeat())
+            button->click();
+        return true;
+    }
+    if (auto* field = qobject_cast<QLineEdit*>(watched)) {
+        enterPressed(field);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void PLAN_FRM::enterPressed(QLineEdit* field)
+{
+    if (field == DETAIL_TEXT) {
+        if (CheckDetail())
+            PLACE_TEXT->setFocus();
+        else
+            DETAIL_TEXT->setFocus();
+    } else if (field == PLACE_TEXT) {
+        NOTICE_TEXT->setFocus();
+    } else if (field == NOTICE_TEXT) {
+        OK_BTN->setFocus();
+    }
 }

@@ -4,6 +4,17 @@
 
 #include <QDialog>
 
+class QButtonGroup;
+class QComboBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// The appointment entry window: one appointment after another is typed, checked and stored,
+// the window staying open and emptied after each. Closing with unsaved input asks first.
 class PLAN_FRM : public QDialog {
     Q_OBJECT
 public:
@@ -13,6 +24,45 @@ public:
     // itself during them and must not be shown.
     bool prepare();
 
+    // True when the subject is usable; otherwise tells the user so and returns false.
+    bool CheckDetail();
+    // Stores the appointment on the form, unless its subject is missing or already stored.
+    void OK_BTN_Click();
+
+    // Whether something was entered since the opening or the last save.
+    bool editFlag() const { return EDIT_FLAG; }
+
+    // Every way of closing (the close button, the close box, the system's close command and
+    // Escape) arrives here, so every one of them asks before unsaved input is lost.
+    void reject() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void buildLayout();
+    void setUp();
+    void enterPressed(QLineEdit* field);
+
     state::Module1& m_module;
+    bool EDIT_FLAG = false;
+
+    QLabel* Label1 = nullptr;
+    QDateEdit* DATE_DTP = nullptr;
+    QComboBox* HOUR_LST = nullptr;
+    QLabel* Label9 = nullptr;
+    QComboBox* MIN_LST = nullptr;
+    QLabel* Label10 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QRadioButton* IMPO_OPT[3] = {};
+    QButtonGroup* m_impoGroup = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* DETAIL_TEXT = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* PLACE_TEXT = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* NOTICE_TEXT = nullptr;
+    QPushButton* OK_BTN = nullptr;
+    QPushButton* CLOSE_BTN = nullptr;
 };

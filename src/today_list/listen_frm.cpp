@@ -1,11 +1,231 @@
 #include "today_list/listen_frm.h"
 
+#include "platform/failure.h"
+#include "platform/message_box.h"
+#include "platform/window_style.h"
+
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace {
+const QString kCaption = QStringLiteral("詳細確認");
+const QString kTodayCaption = QStringLiteral("今日の予定：");
+const QString kImportanceCaption = QStringLiteral("重要度　：");
+const QString kDetailFrame = QStringLiteral("詳細");
+const QString kTimeCaption = QStringLiteral("時間　：");
+const QString kPlaceCaption = QStringLiteral("場所　：");
+const QString kNoticeCaption = QStringLiteral("備考　：");
+const QString kOk = QStringLiteral("OK");
+const QString kHour = QStringLiteral("時");
+const QString kMinute = QStringLiteral("分");
+const QString kHigh = QStringLiteral("!!!");
+const QString kMedium = QStringLiteral("!!");
+const QString kLow = QStringLiteral("!");
+const QString kNoneLeft = QStringLiteral("予定が0件になりました。");
+const QString kNoneLeftTitle = QStringLiteral("全予定ｸﾘｱ");
+const QString kDeleteQuestion = QStringLiteral("この予定を削除しますか？");
+const QString kDeleteTitle = QStringLiteral("削除確認");
+
+const QString kDate = QStringLiteral("P_DATE");
+const QString kHourColumn = QStringLiteral("P_HOUR");
+const QString kMinColumn = QStringLiteral("P_MIN");
+const QString kDetail = QStringLiteral("P_DETAIL");
+const QString kImportance = QStringLiteral("P_IMPORTANCE");
+const QString kPlace = QStringLiteral("P_PLACE");
+const QString kNotice = QStringLiteral("P_NOTICE");
+
+constexpr int kWidth = 501;
+constexpr int kHeight = 245;
+
+QLabel* makeLabel(QWidget* parent, const char* name, int left, int top, int width, int height)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    platform::place(label, left, top, width, height);
+    return label;
+}
+
+QString marksFor(qint16 importance)
+{
+    switch (importance) {
+    case 0: return kHigh;
+    case 1: return kMedium;
+    default: return kLow;
+    }
+}
+} // namespace
+
 LISTEN_FRM::LISTEN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent), m_module(module)
 {
     setObjectName(QStringLiteral("LISTEN_FRM"));
+    platform::makeFixedDialog(this, kWidth, kHeight);
+    setWindowTitle(kCaption);
+
+    Label13 = makeLabel(this, "Label13", 8, 8, 66, 12);
+    platform::setLabelText(Label13, kTodayCaption);
+
+    DETAIL_LST = new QListWidget(this);
+    DETAIL_LST->setObjectName(QStringLiteral("DETAIL_LST"));
+    DETAIL_LST->setSelectionMode(QAbstractItemView::SingleSelection);
+    DETAIL_LST->setSortingEnabled(false);
+    // Every line is one line of text in one font; telling the view so spares it measuring
+    // each of up to 32767 lines when the list is filled.
+    DETAIL_LST->setUniformItemSizes(true);
+    platform::place(DETAIL_LST, 8, 24, 481, 76);
+    DETAIL_LST->installEventFilter(this);
+    connect(DETAIL_LST, &QListWidget::itemSelectionChanged, this, [this] { showDetail(selectedLine()); });
+
+    Label2 = makeLabel(this, "Label2", 400, 120, 50, 12);
+    platform::setLabelText(Label2, kImportanceCaption);
+
+    IMPO_LABEL = makeLabel(this, "IMPO_LABEL", 464, 118, 17, 15);
+    IMPO_LABEL->setFont(platform::msPGothic(11.25, true));
+    QPalette darkRed = IMPO_LABEL->palette();
+    darkRed.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    IMPO_LABEL->setPalette(darkRed);
+
+    Frame3 = new QGroupBox(kDetailFrame, this);
+    Frame3->setObjectName(QStringLiteral("Frame3"));
+    platform::place(Frame3, 8, 136, 481, 73);
+
+    Label1 = makeLabel(Frame3, "Label1", 16, 24, 38, 12);
+    platform::setLabelText(Label1, kTimeCaption);
+    TIME_LABEL = makeLabel(Frame3, "TIME_LABEL", 64, 24, 57, 13);
+    TIME_LABEL->setFont(platform::msPGothic(9.75));
+    Label6 = makeLabel(Frame3, "Label6", 192, 24, 41, 17);
+    Label6->setText(kPlaceCaption);
+    PLACE_LABEL = makeLabel(Frame3, "PLACE_LABEL", 240, 24, 233, 13);
+    PLACE_LABEL->setFont(platform::msPGothic(9.75));
+    Label8 = makeLabel(Frame3, "Label8", 16, 48, 41, 17);
+    Label8->setText(kNoticeCaption);
+    NOTICE_LABEL = makeLabel(Frame3, "NOTICE_LABEL", 64, 48, 57, 13);
+    NOTICE_LABEL->setFont(platform::msPGothic(9.75));
+    // Until a line is selected the value labels are empty rather than showing stale text.
+    for (QLabel* value : {IMPO_LABEL, TIME_LABEL, PLACE_LABEL, NOTICE_LABEL})
+        platform::setLabelText(value, QString());
+
+    Command1 = new QPushButton(kOk, this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    platform::place(Command1, 376, 216, 113, 25);
+    // Enter on the focused button presses it; it is never the default for the other controls.
+    Command1->setAutoDefault(true);
+    Command1->setDefault(false);
+    connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
+
+    setTabOrder(Command1, DETAIL_LST);
 }
 
 bool LISTEN_FRM::prepare()
 {
-    return false;
+    m_closed = false;
+    LoadTodayList();
+    if (m_closed)
+        return false;
+    Command1->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void LISTEN_FRM::LoadTodayList()
+{
+    // Lines are gathered and put into the list in one go, which is what makes a long day
+    // quick to open; on a failure the lines read so far still reach the list.
+    QStringList lines;
+    try {
+        DETAIL_LST->clear();
+        platform::Recordset rs = m_module.db().openRecordset(store::listTodaySql(m_module.TODAY_STR));
+        if (rs.eof()) {
+            platform::showWarning(this, kNoneLeft, kNoneLeftTitle);
+            closeWindow();
+            return;
+        }
+        rs.moveLast();
+        const qint16 n = platform::toInt16(rs.recordCount());
+        rs.moveFirst();
+        TODAY_PLAN.assign(size_t(n), store::PLAN_REC{});
+        lines.reserve(n);
+        for (store::PLAN_REC& row : TODAY_PLAN) {
+            row.P_DATE = rs.text(kDate);
+            row.P_HOUR = rs.text(kHourColumn);
+            row.P_MIN = rs.text(kMinColumn);
+            row.P_DETAIL = rs.text(kDetail);
+            row.P_IMPORTANCE = rs.int16(kImportance);
+            row.P_PLACE = rs.text(kPlace);
+            row.P_NOTICE = rs.text(kNotice);
+            lines << row.P_DETAIL;
+            rs.moveNext();
+        }
+        DETAIL_LST->addItems(lines);
+        DETAIL_LST->setCurrentRow(0);
+    } catch (const platform::Failure& failure) {
+        DETAIL_LST->addItems(lines);
+        platform::showError(this, failure.description());
+    }
+}
+
+int LISTEN_FRM::selectedLine() const
+{
+    const QModelIndexList selected = DETAIL_LST->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void LISTEN_FRM::showDetail(int line)
+{
+    if (line < 0 || size_t(line) >= TODAY_PLAN.size())
+        return;
+    const store::PLAN_REC& row = TODAY_PLAN[size_t(line)];
+    platform::setLabelText(TIME_LABEL, row.P_HOUR + kHour + row.P_MIN + kMinute);
+    platform::setLabelText(IMPO_LABEL, marksFor(row.P_IMPORTANCE));
+    platform::setLabelText(PLACE_LABEL, row.P_PLACE);
+    platform::setLabelText(NOTICE_LABEL, row.P_NOTICE);
+}
+
+void LISTEN_FRM::deleteSelected()
+{
+    const int line = selectedLine();
+    if (line < 0 || size_t(line) >= TODAY_PLAN.size())
+        return;
+    // Taken now: the appointment asked about is the one deleted, whatever happens meanwhile.
+    const store::PLAN_REC row = TODAY_PLAN[size_t(line)];
+    if (!platform::askYesNo(this, kDeleteQuestion, kDeleteTitle, platform::MsgAnswer::Yes))
+        return;
+    try {
+        m_module.db().execute(store::deleteSql(row));
+    } catch (const platform::Failure& failure) {
+        platform::showError(this, failure.description());
+        return;
+    }
+    LoadTodayList();
+}
+
+void LISTEN_FRM::closeWindow()
+{
+    m_closed = true;
+    reject();
+}
+
+bool LISTEN_FRM::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == DETAIL_LST && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete)
+        deleteSelected();
+    // The key goes on to the list either way.
+    return QDialog::eventFilter(watched, event);
+}
+
+void LISTEN_FRM::keyPressEvent(QKeyEvent* event)
+{
+    // OK is neither the default nor the cancel button: Enter in the list and Escape leave the
+    // window open. Enter on the focused button never comes here, the button takes it.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
 }

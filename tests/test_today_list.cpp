@@ -226,7 +226,6 @@ private slots:
         QTest::addColumn<QString>("marks");
         QTest::addColumn<QString>("place");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("high") << T + "09|30|会議|0|本社 3F|資料持参" << "09時30分" << "!!!" << "本社 3F" << "資料持参";
         QTest::newRow("medium, no place or notice") << T + "00|00|昼寝|1||" << "00時00分" << "!!" << "" << "";
         QTest::newRow("low") << T + "23|45|電話|2|自宅|" << "23時45分" << "!" << "自宅" << "";
         QTest::newRow("odd value 5") << T + "12|15|謎|5||x" << "12時15分" << "!" << "" << "x";
@@ -370,67 +369,60 @@ private slots:
         w->dialog->close();
     }
 
-    // A load that fails keeps the window open with the lines read so far and nothing selected.
-    void loadFailure_data()
+    // A load that fails keeps the window open with the lines read so far and nothing selected;
+    // a day without appointments closes it before it is ever shown.
+    void openingWithoutAList_data()
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<bool>("closes");
         const QString loose = QStringLiteral(
             "DROP TABLE PLAN_DAT; CREATE TABLE PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE);"
             "INSERT INTO PLAN_DAT VALUES ('2000/04/15','09','00','一',1,'',''),('2000/04/15','10','00','二',1,'','');");
         const QString nullUse = QStringLiteral("Null の使い方が不正です。");
         QTest::newRow("NULL notice on the third row")
             << loose + "INSERT INTO PLAN_DAT VALUES ('2000/04/15','11','00','三',1,'',NULL);" << QStringList{"一", "二"}
-            << nullUse;
+            << nullUse << false;
         QTest::newRow("NULL subject on the first row")
-            << loose + "UPDATE PLAN_DAT SET P_DETAIL = NULL WHERE P_DETAIL = '一';" << QStringList{} << nullUse;
+            << loose + "UPDATE PLAN_DAT SET P_DETAIL = NULL WHERE P_DETAIL = '一';" << QStringList{} << nullUse << false;
         QTest::newRow("NULL hour on the second row")
-            << loose + "UPDATE PLAN_DAT SET P_HOUR = NULL WHERE P_DETAIL = '二';" << QStringList{"一"} << nullUse;
+            << loose + "UPDATE PLAN_DAT SET P_HOUR = NULL WHERE P_DETAIL = '二';" << QStringList{"一"} << nullUse << false;
         QTest::newRow("NULL importance")
-            << loose + "UPDATE PLAN_DAT SET P_IMPORTANCE = NULL WHERE P_DETAIL = '二';" << QStringList{"一"} << nullUse;
+            << loose + "UPDATE PLAN_DAT SET P_IMPORTANCE = NULL WHERE P_DETAIL = '二';" << QStringList{"一"} << nullUse
+            << false;
         QTest::newRow("importance not a number")
             << loose + "UPDATE PLAN_DAT SET P_IMPORTANCE = '高' WHERE P_DETAIL = '二';" << QStringList{"一"}
-            << "型が一致しません。";
+            << "型が一致しません。" << false;
         QTest::newRow("importance beyond 16 bits")
             << loose + "UPDATE PLAN_DAT SET P_IMPORTANCE = 40000 WHERE P_DETAIL = '一';" << QStringList{}
-            << "オーバーフローしました。";
+            << "オーバーフローしました。" << false;
         QTest::newRow("32768 rows")
             << "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32768) "
                "INSERT INTO PLAN_DAT SELECT '2000/04/15', '09', '00', 'x' || i, 1, '', '' FROM n;"
-            << QStringList{} << "オーバーフローしました。";
-        QTest::newRow("no table") << "DROP TABLE PLAN_DAT;" << QStringList{} << "no such table: PLAN_DAT";
+            << QStringList{} << "オーバーフローしました。" << false;
+        QTest::newRow("no table") << "DROP TABLE PLAN_DAT;" << QStringList{} << "no such table: PLAN_DAT" << false;
+        QTest::newRow("no rows") << "" << QStringList{} << "予定が0件になりました。" << true;
+        QTest::newRow("other dates only")
+            << "INSERT INTO PLAN_DAT VALUES ('2000/04/14','09','30','昨日',1,'',''),('2000/04/16','09','30','明日',1,'','');"
+            << QStringList{} << "予定が0件になりました。" << true;
     }
-    void loadFailure()
+    void openingWithoutAList()
     {
         QFETCH(QString, setup);
         QFETCH(QStringList, lines);
-        QFETCH(QString, description);
+        QFETCH(QString, prompt);
+        QFETCH(bool, closes);
         Opened w({}, setup);
-        QVERIFY(w.prepared);
-        QCOMPARE(w.env.shown().size(), 1);
-        QCOMPARE(w.env.shown()[0].prompt, description);
-        QCOMPARE(w.env.shown()[0].title, platform::programTitle());
-        QCOMPARE(w.env.shown()[0].buttons, MsgButtons::Ok);
+        QCOMPARE(w.prepared, !closes);
+        QCOMPARE(w.env.prompts(), QStringList{prompt});
+        const platform::MessageRequest& box = w.env.shown()[0];
+        QCOMPARE(box.title, closes ? QStringLiteral("全予定ｸﾘｱ") : platform::programTitle());
+        QCOMPARE(box.icon, closes ? MsgIcon::Exclamation : MsgIcon::None);
+        QCOMPARE(box.buttons, MsgButtons::Ok);
         QCOMPARE(w.lines(), lines);
         QCOMPARE(w.selected(), -1);
         QCOMPARE(w.label("TIME_LABEL"), QString());
-    }
-
-    void emptyDay_data()
-    {
-        QTest::addColumn<QStringList>("rows");
-        QTest::newRow("no rows") << QStringList{};
-        QTest::newRow("other dates only") << QStringList{"2000/04/14|09|30|昨日", "2000/04/16|09|30|明日"};
-    }
-    void emptyDay()
-    {
-        QFETCH(QStringList, rows);
-        Opened w(rows);
-        QVERIFY(!w.prepared);
-        QCOMPARE(w.env.prompts(), QStringList{"予定が0件になりました。"});
-        QCOMPARE(w.env.shown()[0].title, "全予定ｸﾘｱ");
-        QCOMPARE(w.env.shown()[0].icon, MsgIcon::Exclamation);
         QVERIFY(!w.dialog->isVisible());
     }
 

@@ -74,8 +74,8 @@ struct OtherConnection {
     }
 };
 
-// Adds one appointment through a result set, as the entry form does.
-void addThrough(Recordset& rs, const store::PLAN_REC& row)
+// Begins a new row through a result set and sets all seven columns, as the entry form does.
+void fillNew(Recordset& rs, const store::PLAN_REC& row)
 {
     rs.addNew();
     rs.setField(QStringLiteral("P_DATE"), row.P_DATE);
@@ -85,6 +85,11 @@ void addThrough(Recordset& rs, const store::PLAN_REC& row)
     rs.setField(QStringLiteral("P_IMPORTANCE"), row.P_IMPORTANCE);
     rs.setField(QStringLiteral("P_PLACE"), row.P_PLACE);
     rs.setField(QStringLiteral("P_NOTICE"), row.P_NOTICE);
+}
+
+void addThrough(Recordset& rs, const store::PLAN_REC& row)
+{
+    fillNew(rs, row);
     rs.update();
 }
 
@@ -368,14 +373,7 @@ private slots:
         Recordset rs = db->openRecordset(store::duplicateSql(row.P_DATE, row.P_DETAIL, row.P_HOUR, row.P_MIN), store::kTable);
         QVERIFY(rs.eof());
 
-        rs.addNew();
-        rs.setField(QStringLiteral("P_DATE"), row.P_DATE);
-        rs.setField(QStringLiteral("P_HOUR"), row.P_HOUR);
-        rs.setField(QStringLiteral("P_MIN"), row.P_MIN);
-        rs.setField(QStringLiteral("P_DETAIL"), row.P_DETAIL);
-        rs.setField(QStringLiteral("P_IMPORTANCE"), row.P_IMPORTANCE);
-        rs.setField(QStringLiteral("P_PLACE"), row.P_PLACE);
-        rs.setField(QStringLiteral("P_NOTICE"), row.P_NOTICE);
+        fillNew(rs, row);
         QCOMPARE(env.count(), 0);
         const auto failure = failureOf([&] { rs.update(); });
 

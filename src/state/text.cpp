@@ -23,6 +23,9 @@ QString sqlQuote(const QString& value)
 {
     QString quoted = value;
     quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+    // The engine reads a statement only up to a NUL, so a NUL cannot stand inside the literal:
+    // the literal is closed around it and the character joined in by its code.
+    quoted.replace(QChar(0), QLatin1String("'||char(0)||'"));
     return quoted;
 }
 

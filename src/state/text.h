@@ -10,7 +10,7 @@ namespace state {
 QString trimBlanks(const QString& text);
 
 // A value as it stands between single quotes in a statement: each ' doubled, so that no
-// typed text can end the literal early.
+// typed text can end the literal early, and each NUL joined in as char(0).
 QString sqlQuote(const QString& value);
 
 // "YYYY/MM/DD", zero-padded and independent of the locale: the P_DATE form.

@@ -4,6 +4,7 @@
 // bounded and never changes the file it could not use.
 #include "main_window/main_frm.h"
 #include "plan_entry/plan_frm.h"
+#include "settings_dialog/setting_frm.h"
 #include "platform/failure.h"
 #include "platform/picture.h"
 #include "platform/settings_store.h"
@@ -88,9 +89,10 @@ QString fingerprint(const QString& path)
         + QStringLiteral(" mode ") + QString::number(int(info.permissions()));
 }
 
-QStringList folderEntries(const QString& folder)
+// The database and whatever the engine may leave beside it (journals).
+QStringList databaseEntries(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    return QDir(folder).entryList({QStringLiteral("sec.mdb*")}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
 qint64 statusKb(const char* field)
@@ -129,6 +131,27 @@ void type(QLineEdit* field, const QString& text)
     QInputMethodEvent event;
     event.setCommitString(text);
     QApplication::sendEvent(field, &event);
+}
+
+// Opens the settings window from the main window's menu, enters both names and presses the
+// update button; a window that stays open is then cancelled. Returns whether it stayed open.
+bool updateNames(MAIN_FRM* window, const QString& secretary, const QString& user)
+{
+    bool stayedOpen = false;
+    testing::onNextModal([&](QWidget* dialog) {
+        for (const auto& [name, text] : {std::pair{"S_NAME_TEXT", secretary}, {"M_NAME_TEXT", user}}) {
+            auto* field = dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
+            QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(field, Qt::Key_Delete);
+            type(field, text);
+        }
+        QTest::mouseClick(dialog->findChild<QPushButton*>("CMD_UPDATE"), Qt::LeftButton);
+        stayedOpen = dialog->isVisible();
+        if (stayedOpen)
+            QTest::mouseClick(dialog->findChild<QPushButton*>("CMD_CANCEL"), Qt::LeftButton);
+    });
+    window->mnuSet_Click();
+    return stayedOpen;
 }
 
 // The main window as the program starts it.
@@ -308,7 +331,7 @@ private slots:
         }
         g_filesTried << QStringLiteral("sec.mdb: ") + kind;
         const QString before = fingerprint(db);
-        const QStringList entriesBefore = folderEntries(env.folder());
+        const QStringList entriesBefore = databaseEntries(env.folder());
 
         {
             Started main;
@@ -347,10 +370,17 @@ private slots:
             main.window->mnuVersion_Click();
             QCOMPARE(about, QStringLiteral("ミルドカのﾊﾞｰｼﾞｮﾝ情報"));
             QCOMPARE(okPrompts(env), atStart.mid(1)); // the refresh after the box says it again
+
+            // The settings window still stores the names, and the main window shows them.
+            env.clearShown();
+            QVERIFY(!updateNames(main.window.get(), "受付", "部長"));
+            QCOMPARE(okPrompts(env), atStart.mid(1));
+            QCOMPARE(env.setting("SEC_NAME") + env.setting("MY_NAME"), QStringLiteral("受付部長"));
+            QCOMPARE(main.label("NAME_LABEL"), QStringLiteral("受付："));
         }
 
         QCOMPARE(fingerprint(db), before);
-        QCOMPARE(folderEntries(env.folder()), entriesBefore); // no journal left behind either
+        QCOMPARE(databaseEntries(env.folder()), entriesBefore); // no journal left behind either
     }
 
     // A broken picture as the stored picture and as the default one: start-up reports what the
@@ -422,8 +452,64 @@ private slots:
         QCOMPARE(readFile(path), bytes);
     }
 
+    // A broken picture chosen in the settings window changes nothing and says nothing; the
+    // window goes on working and stores the picture it had.
+    void brokenPictureChosen_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("refused");
+        for (const BrokenPicture& p : brokenPictures())
+            QTest::newRow(p.name) << p.suffix << p.bytes << p.refused;
+    }
+    void brokenPictureChosen()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, refused);
+        TestEnv env;
+        const QString path = env.path("chosen" + suffix);
+        writeFile(path, bytes);
+        state::Module1 module;
+        module.SEC_NAME_STR = QStringLiteral("秘書");
+        module.MY_NAME_STR = QStringLiteral("社長");
+        module.SEC_PIC_PATH = env.girlPath();
+        SETTING_FRM form(module);
+        QVERIFY(form.prepare());
+        form.show();
+        auto* picture = form.findChild<platform::PictureBox*>("SEC_PICT");
+        const QImage before = picture->picture();
+        QVERIFY(!before.isNull());
+
+        env.answerFile(path);
+        const qint64 base = resetPeakKb();
+        QTest::mouseClick(form.findChild<QPushButton*>("CMD_PICTURE"), Qt::LeftButton);
+        const qint64 growth = statusKb("VmHWM:") - base;
+        QVERIFY2(growth < kPeakGrowthLimitKb, qPrintable(QStringLiteral("peak grew by %1 kB").arg(growth)));
+        QCOMPARE(env.fileRequests().size(), 1);
+        QVERIFY2(env.shown().isEmpty(), qPrintable(env.prompts().join(", ")));
+
+        const QString verdict = loaderVerdict(path);
+        QVERIFY(!refused || !verdict.isEmpty());
+        if (verdict.isEmpty()) {
+            QCOMPARE(module.SEC_PIC_PATH, path);
+            QVERIFY(picture->picture() != before);
+        } else {
+            QCOMPARE(module.SEC_PIC_PATH, env.girlPath());
+            QVERIFY(picture->picture() == before);
+        }
+
+        // The window still works: the update stores the names and whichever picture it holds.
+        QTest::mouseClick(form.findChild<QPushButton*>("CMD_UPDATE"), Qt::LeftButton);
+        QVERIFY(env.shown().isEmpty());
+        QVERIFY(!form.isVisible());
+        QCOMPARE(env.setting("SEC_PIC"), module.SEC_PIC_PATH);
+        QCOMPARE(readFile(path), bytes);
+    }
+
     // A settings store that cannot be read or written: start-up falls back to the defaults
-    // and says nothing.
+    // and says nothing; the update in the settings window reports the store's failure as an
+    // internal error and the window stays open.
     void unusableStoreAtStart_data()
     {
         QTest::addColumn<QString>("kind");
@@ -452,6 +538,16 @@ private slots:
         QCOMPARE(main.module.SEC_PIC_PATH, env.girlPath());
         QCOMPARE(main.label("NAME_LABEL"), QStringLiteral("秘書："));
         QCOMPARE(fingerprint(store), before);
+
+        QVERIFY(updateNames(main.window.get(), "受付", "部長"));
+        QCOMPARE(env.shown().size(), 1);
+        const platform::MessageRequest& box = env.shown().first();
+        QVERIFY(!box.prompt.isEmpty());
+        QCOMPARE(box.title, QStringLiteral("Internal Error"));
+        QCOMPARE(box.icon, platform::MsgIcon::Critical);
+        QCOMPARE(box.buttons, MsgButtons::Ok);
+        if (kind == "no folder")
+            QCOMPARE(fingerprint(store), before);
     }
 };
 

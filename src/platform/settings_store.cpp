@@ -40,9 +40,14 @@ void SettingsStore::write(const QString& application, const QString& section, co
                           const QString& text)
 {
     const auto settings = open(application);
-    settings->setValue(keyPath(section, key), text);
-    // QSettings writes lazily and reports a failed write only through its status.
-    settings->sync();
+    // A store that does not parse is reported before anything is written: QSettings would
+    // otherwise rewrite it, mangled, and only then report the failure.
+    settings->allKeys();
+    if (settings->status() == QSettings::NoError) {
+        settings->setValue(keyPath(section, key), text);
+        // QSettings writes lazily and reports a failed write only through its status.
+        settings->sync();
+    }
     switch (settings->status()) {
     case QSettings::NoError:
         return;

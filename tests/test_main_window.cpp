@@ -14,7 +14,6 @@
 #include <QTest>
 #include <QToolBar>
 
-#include <sqlite3.h>
 
 #include <memory>
 
@@ -206,19 +205,6 @@ private slots:
         QVERIFY(env.shown().last().prompt != QStringLiteral("削除されました"));
     }
 
-    void fileThatIsNotADatabaseIsReported()
-    {
-        TestEnv env;
-        QFile::remove(env.dbPath());
-        QFile file(env.dbPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(4096, '\x5a'));
-        file.close();
-        Started main;
-        QVERIFY(env.shown().size() >= 1);
-        QVERIFY2(env.shown().first().prompt.contains("not a database"), qPrintable(env.shown().first().prompt));
-    }
-
     void missingPicturesAreReportedAndStartUpGoesOn()
     {
         TestEnv env({QDateTime(QDate(2000, 4, 15), QTime(10, 0)), true, /*girl=*/false});
@@ -231,28 +217,6 @@ private slots:
         QCOMPARE(env.count(), 1);
         QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("1件の予定が入っています。"));
         QCOMPARE(main.label("NAME_LABEL"), QStringLiteral("秘書："));
-    }
-
-    void lockedDatabaseFailsWithAMessageAndKeepsTheTable()
-    {
-        TestEnv env;
-        env.insert(rec("2000/04/14", "10", "00", "yesterday"));
-        sqlite3* other = nullptr;
-        QCOMPARE(sqlite3_open(env.dbPath().toUtf8().constData(), &other), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-        auto main = std::make_unique<Started>();
-        QVERIFY(!env.shown().isEmpty());
-        QVERIFY2(env.shown().first().prompt.contains("locked"), qPrintable(env.shown().first().prompt));
-        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(other);
-        QCOMPARE(env.count(), 1);
-
-        // Once the lock is gone the purge on demand succeeds.
-        env.clearShown();
-        env.answer(MsgAnswer::Yes);
-        main->window->mnuData_Click();
-        QCOMPARE(env.prompts().last(), QStringLiteral("削除されました"));
-        QCOMPARE(env.count(), 0);
     }
 
     void purgeOnDemand_data()

@@ -21,30 +21,10 @@ using platform::MsgAnswer;
 using platform::MsgButtons;
 using platform::MsgIcon;
 using testing::rec;
+using testing::StartedMain;
 using testing::TestEnv;
 
 namespace {
-
-// A started main window over a test folder, as the program shows it.
-struct Started {
-    state::Module1 module;
-    std::unique_ptr<MAIN_FRM> window;
-
-    Started()
-    {
-        window = std::make_unique<MAIN_FRM>(module);
-        window->startUp();
-        window->show();
-        window->refresh();
-    }
-    QString label(const char* name) const { return window->findChild<QLabel*>(QString::fromLatin1(name))->text(); }
-    QAction* action(const char* name) const { return window->findChild<QAction*>(QString::fromLatin1(name)); }
-    QWidget* picture() const { return window->findChild<QWidget*>(QStringLiteral("SEC_PICT")); }
-    bool pictureShown() const
-    {
-        return !window->findChild<platform::PictureBox*>(QStringLiteral("SEC_PICT"))->picture().isNull();
-    }
-};
 
 void sendMouse(QWidget* widget, QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons)
 {
@@ -76,19 +56,19 @@ private slots:
         QFETCH(QTime, time);
         QFETCH(QString, greeting);
         TestEnv env({QDateTime(QDate(2000, 4, 15), time)});
-        Started main;
+        StartedMain main;
         QCOMPARE(main.label("GREETING_LABEL"), greeting);
     }
 
     void startUpFillsDateNamesAndCount()
     {
         TestEnv env({QDateTime(QDate(2001, 1, 3), QTime(9, 0))});
-        Started main;
+        StartedMain main;
         QCOMPARE(main.module.TODAY_STR, QStringLiteral("2001/01/03"));
         QCOMPARE(main.label("DATE_TEXT"), QStringLiteral("2001年01月03日"));
         QVERIFY(env.shown().isEmpty());
-        QCOMPARE(main.window->windowTitle(), QStringLiteral("ミルドカ Ver. 2.00"));
-        QCOMPARE(main.window->centralWidget()->size(), QSize(341, 144));
+        QCOMPARE(main.window.windowTitle(), QStringLiteral("ミルドカ Ver. 2.00"));
+        QCOMPARE(main.window.centralWidget()->size(), QSize(341, 144));
     }
 
     void settingsAtStartUp_data()
@@ -113,11 +93,11 @@ private slots:
         for (int i = 0; i < 3; ++i)
             if (!stored[i].isNull())
                 env.setSetting(keys[i], stored[i]);
-        Started main;
+        StartedMain main;
         QCOMPARE(main.label("NAME_LABEL"), nameLabel);
         QCOMPARE(main.module.MY_NAME_STR, myName);
         QCOMPARE(main.module.SEC_PIC_PATH, env.girlPath());
-        QVERIFY(main.pictureShown());
+        QVERIFY(!main.picture().isNull());
         QVERIFY(env.shown().isEmpty());
         // The fallbacks are not written back: the store keeps what it held.
         for (int i = 0; i < 3; ++i)
@@ -133,7 +113,7 @@ private slots:
         env.insert(rec("2000/04/15", "00", "00", "today"));
         env.insert(rec("2000/04/16", "09", "30", "tomorrow"));
         env.insert(rec("2001/01/01", "12", "15", "next year"));
-        Started main;
+        StartedMain main;
         QStringList left;
         for (const auto& row : env.rows())
             left << row.P_DETAIL;
@@ -158,7 +138,7 @@ private slots:
             env.insert(rec("2000/04/15", QStringLiteral("%1").arg(i % 24, 2, 10, QLatin1Char('0')), "00",
                            QStringLiteral("用件%1").arg(i)));
         env.insert(rec("2000/04/16", "09", "00", "tomorrow does not count"));
-        Started main;
+        StartedMain main;
         QCOMPARE(main.label("TELL_LABEL"), caption);
         QCOMPARE(main.action("mnuConfirm")->isEnabled(), today > 0);
         QCOMPARE(main.action("listen")->isEnabled(), today > 0);
@@ -172,7 +152,7 @@ private slots:
         env.insert(rec("2000/04/15", "09", "00", "one"));
         env.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32767)"
                  " INSERT INTO PLAN_DAT SELECT '2000/04/15', '10', '00', 'x' || i, 1, '', '' FROM n");
-        Started main;
+        StartedMain main;
         QCOMPARE(env.prompts(), QStringList{"オーバーフローしました。"});
         // The count keeps what the window showed before.
         QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("3件の予定が入っています。"));
@@ -181,7 +161,7 @@ private slots:
     void missingDatabaseIsReportedAndNotCreated()
     {
         TestEnv env({QDateTime(QDate(2000, 4, 15), QTime(10, 0)), /*database=*/false});
-        Started main;
+        StartedMain main;
         QVERIFY(!QFile::exists(env.dbPath()));
         QCOMPARE(env.shown().size(), 2); // one at start-up, one at the refresh
         for (const auto& box : env.shown()) {
@@ -195,12 +175,12 @@ private slots:
         QCOMPARE(main.label("DATE_TEXT"), QStringLiteral("1999年3月18日（木）"));
         QCOMPARE(main.label("GREETING_LABEL"), QStringLiteral("おはようございます。"));
         QCOMPARE(main.label("NAME_LABEL"), QStringLiteral("："));
-        QVERIFY(!main.pictureShown());
+        QVERIFY(!!main.picture().isNull());
 
         // The purge on demand reports the missing database instead of claiming success.
         env.clearShown();
         env.answer(MsgAnswer::Yes);
-        main.window->mnuData_Click();
+        main.window.mnuData_Click();
         QCOMPARE(env.shown().size(), 2);
         QVERIFY(env.shown().last().prompt != QStringLiteral("削除されました"));
     }
@@ -210,7 +190,7 @@ private slots:
         TestEnv env({QDateTime(QDate(2000, 4, 15), QTime(10, 0)), true, /*girl=*/false});
         env.insert(rec("2000/04/14", "10", "00", "yesterday"));
         env.insert(rec("2000/04/15", "10", "00", "today"));
-        Started main;
+        StartedMain main;
         QCOMPARE(env.shown().size(), 2); // start-up and refresh each report the picture
         QCOMPARE(main.module.TODAY_STR, QStringLiteral("2000/04/15"));
         QCOMPARE(main.label("DATE_TEXT"), QStringLiteral("2000年04月15日"));
@@ -232,7 +212,7 @@ private slots:
         QFETCH(bool, fromToolBar);
         QFETCH(MsgAnswer, answer);
         TestEnv env;
-        Started main;
+        StartedMain main;
         // Rows dated before the start day, as if entered after start-up.
         env.insert(rec("2000/04/14", "10", "00", "yesterday"));
         env.insert(rec("2000/04/15", "10", "00", "today"));
@@ -241,7 +221,7 @@ private slots:
         if (fromToolBar)
             main.action("delete")->trigger();
         else
-            main.window->mnuData_Click();
+            main.window.mnuData_Click();
 
         const auto& question = env.shown().first();
         QCOMPARE(question.prompt, QStringLiteral("昨日以前のデータを削除しますか？"));
@@ -263,13 +243,13 @@ private slots:
     void purgeUsesTheStartDayAfterMidnight()
     {
         TestEnv env({QDateTime(QDate(2000, 4, 15), QTime(23, 59))});
-        Started main;
+        StartedMain main;
         env.setNow(QDateTime(QDate(2000, 4, 16), QTime(0, 10)));
         env.insert(rec("2000/04/15", "10", "00", "start day"));
         env.answer(MsgAnswer::Yes);
-        main.window->mnuData_Click();
+        main.window.mnuData_Click();
         QCOMPARE(env.count(), 1);
-        main.window->refresh();
+        main.window.refresh();
         QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("1件の予定が入っています。"));
     }
 
@@ -278,8 +258,8 @@ private slots:
         TestEnv env;
         env.setSetting("SEC_NAME", "受付");
         env.setSetting("MY_NAME", "部長");
-        Started main;
-        QWidget* picture = main.picture();
+        StartedMain main;
+        QWidget* picture = main.window.findChild<QWidget*>("SEC_PICT");
 
         sendMouse(picture, QEvent::MouseMove, Qt::NoButton, Qt::NoButton);
         QVERIFY(env.shown().isEmpty()); // movement without a press
@@ -300,21 +280,21 @@ private slots:
         sendMouse(picture, QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton);
         sendMouse(picture, QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton);
         QCOMPARE(env.shown().size(), 1);
-        QVERIFY(main.window->pictureWarningArmed());
+        QVERIFY(main.window.pictureWarningArmed());
         sendMouse(picture, QEvent::MouseMove, Qt::NoButton, Qt::NoButton);
         QCOMPARE(env.shown().size(), 2);
-        QVERIFY(!main.window->pictureWarningArmed());
+        QVERIFY(!main.window.pictureWarningArmed());
     }
 
     void disabledWayIntoTodaysListOpensNothing()
     {
         TestEnv env;
-        Started main;
+        StartedMain main;
         QVERIFY(!main.action("mnuConfirm")->isEnabled());
-        main.window->activateWindow();
-        QTest::keyClick(main.window.get(), Qt::Key_K, Qt::ControlModifier);
+        main.window.activateWindow();
+        QTest::keyClick(&main.window, Qt::Key_K, Qt::ControlModifier);
         main.action("listen")->trigger();
-        main.window->Toolbar1_ButtonClick("listen");
+        main.window.Toolbar1_ButtonClick("listen");
         QVERIFY(env.shown().isEmpty());
         QVERIFY(!QApplication::activeModalWidget());
     }
@@ -322,14 +302,14 @@ private slots:
     void aboutBoxOpensAndCloses()
     {
         TestEnv env;
-        Started main;
+        StartedMain main;
         QString caption;
         testing::onNextModal([&caption](QWidget* box) {
             caption = box->windowTitle();
             QCOMPARE(box->size(), QSize(267, 111));
             box->findChild<QPushButton*>("Command1")->click();
         });
-        main.window->mnuVersion_Click();
+        main.window.mnuVersion_Click();
         QCOMPARE(caption, QStringLiteral("ミルドカのﾊﾞｰｼﾞｮﾝ情報"));
         QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(env.shown().isEmpty());
@@ -346,15 +326,15 @@ private slots:
     {
         QFETCH(QString, how);
         TestEnv env;
-        Started main;
+        StartedMain main;
         QVERIFY(main.module.SEC_DB);
         if (how == "menu")
-            main.window->mnuExit_Click();
+            main.window.mnuExit_Click();
         else if (how == "door")
             main.action("door")->trigger();
         else
-            main.window->close();
-        QVERIFY(!main.window->isVisible());
+            main.window.close();
+        QVERIFY(!main.window.isVisible());
         QVERIFY(!main.module.SEC_DB);
         QVERIFY(env.shown().isEmpty());
         // Closed means closed: the file can be removed and replaced at once.

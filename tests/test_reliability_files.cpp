@@ -117,20 +117,7 @@ void enterNames(QWidget* dialog)
     dialog->findChild<QLineEdit*>("M_NAME_TEXT")->setText("部長");
 }
 
-// The main window as the program starts it.
-struct Started {
-    state::Module1 module;
-    MAIN_FRM window{module};
-    Started()
-    {
-        window.startUp();
-        window.show();
-        window.refresh();
-    }
-    ~Started() { window.close(); }
-    QString label(const char* name) const { return window.findChild<QLabel*>(QString::fromLatin1(name))->text(); }
-    QImage picture() const { return window.findChild<platform::PictureBox*>("SEC_PICT")->picture(); }
-};
+using Started = testing::StartedMain;
 
 // --- Pictures, made here: real ones cut short or spoilt, and headers claiming 60000 x 60000.
 

@@ -64,18 +64,7 @@ struct OtherProgram {
     }
 };
 
-// The main window as the program starts it.
-struct Started {
-    state::Module1 module;
-    MAIN_FRM window{module};
-    Started()
-    {
-        window.startUp();
-        window.show();
-        window.refresh();
-    }
-    QString tell() const { return window.findChild<QLabel*>(QStringLiteral("TELL_LABEL"))->text(); }
-};
+using Started = testing::StartedMain;
 
 // A window opened the way the main window opens it, on a connection of its own.
 template <class Dialog> struct Opened {
@@ -129,7 +118,7 @@ private slots:
         std::optional<Started> main;
         if (!atStart) {
             main.emplace();
-            QCOMPARE(main->tell(), counted(2));
+            QCOMPARE(main->label("TELL_LABEL"), counted(2));
             // Entered after start-up, so that there is something to count and to purge.
             env.insert(rec(kToday, "11", "00", "追加"));
             env.insert(yesterday);
@@ -144,7 +133,7 @@ private slots:
         form.get("NOTICE_TEXT")->insert("資料持参");
         // What the windows show: the count, the fields and the lines.
         auto seen = [&] {
-            QStringList result{main ? main->tell() : QString()};
+            QStringList result{main ? main->label("TELL_LABEL") : QString()};
             for (const char* name : {"DETAIL_TEXT", "PLACE_TEXT", "NOTICE_TEXT"})
                 result << form.get(name)->text();
             for (int i = 0; i < lines->count(); ++i)

@@ -1,12 +1,15 @@
 #include "support/test_env.h"
 
 #include "platform/clock.h"
+#include "platform/picture.h"
 #include "platform/files.h"
 #include "platform/settings_store.h"
 #include "platform/window_style.h"
 #include "state/module1.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QFile>
 #include <QSettings>
 #include <QTest>
@@ -183,6 +186,28 @@ QList<store::PLAN_REC> TestEnv::rows(const QString& condition) const
 int TestEnv::count(const QString& condition) const
 {
     return int(rows(condition).size());
+}
+
+StartedMain::StartedMain()
+{
+    window.startUp();
+    window.show();
+    window.refresh();
+}
+
+QString StartedMain::label(const char* name) const
+{
+    return window.findChild<QLabel*>(QString::fromLatin1(name))->text();
+}
+
+QAction* StartedMain::action(const char* name) const
+{
+    return window.findChild<QAction*>(QString::fromLatin1(name));
+}
+
+QImage StartedMain::picture() const
+{
+    return window.findChild<platform::PictureBox*>(QStringLiteral("SEC_PICT"))->picture();
 }
 
 store::PLAN_REC rec(const QString& date, const QString& hour, const QString& minute, const QString& detail,

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "main_window/main_frm.h"
 #include "platform/file_dialog.h"
 #include "platform/message_box.h"
+#include "state/module1.h"
 #include "store/plan_store.h"
 
 #include <QDateTime>
@@ -11,7 +13,9 @@
 #include <functional>
 #include <optional>
 
+class QAction;
 class QDialog;
+class QImage;
 class QWidget;
 
 namespace testing {
@@ -72,6 +76,18 @@ private:
     int m_unscripted = 0;
     QList<std::optional<QString>> m_files;
     QList<platform::FileDialogRequest> m_fileRequests;
+};
+
+// The main window as the program starts it: start-up, shown, first refresh.
+struct StartedMain {
+    state::Module1 module;
+    MAIN_FRM window{module};
+
+    StartedMain();
+    ~StartedMain() { window.close(); }
+    QString label(const char* name) const;
+    QAction* action(const char* name) const;
+    QImage picture() const;
 };
 
 // A row for the tests, medium importance, empty place and notice unless given.

@@ -61,34 +61,23 @@ MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
-    Frame1 = new QFrame(client);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1 = platform::control<QFrame>(client, "Frame1", 120, 24, 217, 113);
     Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    platform::place(Frame1, 120, 24, 217, 113);
 
-    DATE_TEXT = new QLabel(QStringLiteral("1999年3月18日（木）"), Frame1);
-    DATE_TEXT->setObjectName(QStringLiteral("DATE_TEXT"));
-    platform::place(DATE_TEXT, 16, 16, 113, 17);
+    DATE_TEXT = platform::control<QLabel>(Frame1, "DATE_TEXT", 16, 16, 113, 17);
+    DATE_TEXT->setText(QStringLiteral("1999年3月18日（木）"));
 
-    NAME_LABEL = new QLabel(Frame1);
-    NAME_LABEL->setObjectName(QStringLiteral("NAME_LABEL"));
+    NAME_LABEL = platform::control<QLabel>(Frame1, "NAME_LABEL", 16, 40, 34, 12);
     NAME_LABEL->setFont(platform::msPGothic(9, true));
-    platform::place(NAME_LABEL, 16, 40, 34, 12);
     platform::setLabelText(NAME_LABEL, QStringLiteral("秘書："));
 
-    GREETING_LABEL = new QLabel(Frame1);
-    GREETING_LABEL->setObjectName(QStringLiteral("GREETING_LABEL"));
-    platform::place(GREETING_LABEL, 24, 64, 105, 12);
+    GREETING_LABEL = platform::control<QLabel>(Frame1, "GREETING_LABEL", 24, 64, 105, 12);
     platform::setLabelText(GREETING_LABEL, QStringLiteral("おはようございます。"));
 
-    TELL_LABEL = new QLabel(Frame1);
-    TELL_LABEL->setObjectName(QStringLiteral("TELL_LABEL"));
-    platform::place(TELL_LABEL, 24, 80, 145, 17);
+    TELL_LABEL = platform::control<QLabel>(Frame1, "TELL_LABEL", 24, 80, 145, 17);
     platform::setLabelText(TELL_LABEL, QStringLiteral("3件の予定が入っています。"));
 
-    SEC_PICT = new platform::PictureBox(client);
-    SEC_PICT->setObjectName(QStringLiteral("SEC_PICT"));
-    platform::place(SEC_PICT, 8, 32, 104, 104);
+    SEC_PICT = platform::control<platform::PictureBox>(client, "SEC_PICT", 8, 32, 104, 104);
     SEC_PICT->setPicture(QImage(QStringLiteral(":/girl.gif")));
     SEC_PICT->setCursor(QCursor(QPixmap(QStringLiteral(":/pointer.png")), 1, 1));
     connect(SEC_PICT, &platform::PictureBox::pressed, this, [this] { PICT_DOWN = true; });
@@ -134,13 +123,11 @@ void MAIN_FRM::buildMenus()
 
 void MAIN_FRM::buildToolBar()
 {
-    Toolbar1 = new QToolBar(centralWidget());
-    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1 = platform::control<QToolBar>(centralWidget(), "Toolbar1", 0, 0, kClientWidth, 28);
     Toolbar1->setMovable(false);
     Toolbar1->setFloatable(false);
     Toolbar1->setIconSize(QSize(20, 20));
     Toolbar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    platform::place(Toolbar1, 0, 0, kClientWidth, 28);
     Toolbar1->lower();
 
     // The buttons' images come in this order from the image list; each button is known by its

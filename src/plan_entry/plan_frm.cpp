@@ -64,9 +64,7 @@ void PLAN_FRM::buildLayout()
     const QFont fieldFont = platform::msPGothic(kFieldPoints);
     auto label = [](QWidget* parent, const char* name, const QString& text, int left, int top, int width, int height,
                     bool sizedToText) {
-        auto* result = new QLabel(parent);
-        result->setObjectName(QString::fromLatin1(name));
-        platform::place(result, left, top, width, height);
+        auto* result = platform::control<QLabel>(parent, name, left, top, width, height);
         if (sizedToText)
             platform::setLabelText(result, text);
         else
@@ -74,35 +72,29 @@ void PLAN_FRM::buildLayout()
         return result;
     };
     auto list = [this, &fieldFont](const char* name, int left) {
-        auto* result = new QComboBox(this);
-        result->setObjectName(QString::fromLatin1(name));
+        auto* result = platform::control<QComboBox>(this, name, left, 32, 49, 21);
         result->setEditable(false);
         result->setFont(fieldFont);
-        platform::place(result, left, 32, 49, 21);
         return result;
     };
     auto field = [&fieldFont](QWidget* parent, const char* name, int top) {
-        auto* result = new QLineEdit(parent);
-        result->setObjectName(QString::fromLatin1(name));
+        auto* result = platform::control<QLineEdit>(parent, name, 64, top, 433, 22);
         result->setFont(fieldFont);
         // The table, not the field, decides how long a text may be: a longer one is refused
         // when the row is stored, and the user keeps what was typed.
         result->setMaxLength(std::numeric_limits<int>::max());
         // The input method follows the user's own choice here; there is nothing to switch.
         result->setInputMethodHints(Qt::ImhNone);
-        platform::place(result, 64, top, 433, 22);
         return result;
     };
 
     Label1 = label(this, "Label1", kDateCaption, 16, 16, 62, 12, true);
 
-    DATE_DTP = new QDateEdit(this);
-    DATE_DTP->setObjectName(QStringLiteral("DATE_DTP"));
+    DATE_DTP = platform::control<QDateEdit>(this, "DATE_DTP", 16, 32, 129, 23);
     DATE_DTP->setCalendarPopup(true);
     // Written out, never through the locale, so the picker reads like the stored dates.
     DATE_DTP->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
     DATE_DTP->setFont(fieldFont);
-    platform::place(DATE_DTP, 16, 32, 129, 23);
     DATE_DTP->installEventFilter(this);
     Label1->setBuddy(DATE_DTP);
 
@@ -113,9 +105,8 @@ void PLAN_FRM::buildLayout()
     HOUR_LST->setAccessibleName(kHour);
     MIN_LST->setAccessibleName(kMinute);
 
-    Frame1 = new QGroupBox(kImportance, this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    platform::place(Frame1, 384, 16, 137, 49);
+    Frame1 = platform::control<QGroupBox>(this, "Frame1", 384, 16, 137, 49);
+    Frame1->setTitle(kImportance);
     m_impoGroup = new QButtonGroup(this);
     m_impoGroup->setExclusive(true);
     for (int i = 0; i < 3; ++i) {
@@ -130,9 +121,8 @@ void PLAN_FRM::buildLayout()
         });
     }
 
-    Frame3 = new QGroupBox(kDetails, this);
-    Frame3->setObjectName(QStringLiteral("Frame3"));
-    platform::place(Frame3, 16, 72, 505, 129);
+    Frame3 = platform::control<QGroupBox>(this, "Frame3", 16, 72, 505, 129);
+    Frame3->setTitle(kDetails);
     Label2 = label(Frame3, "Label2", kDetail, 16, 32, 38, 12, true);
     DETAIL_TEXT = field(Frame3, "DETAIL_TEXT", 24);
     Label6 = label(Frame3, "Label6", kPlace, 16, 64, 41, 17, false);
@@ -148,12 +138,10 @@ void PLAN_FRM::buildLayout()
         text->installEventFilter(this);
     }
 
-    OK_BTN = new QPushButton(kOk, this);
-    OK_BTN->setObjectName(QStringLiteral("OK_BTN"));
-    platform::place(OK_BTN, 304, 216, 104, 25);
-    CLOSE_BTN = new QPushButton(kClose, this);
-    CLOSE_BTN->setObjectName(QStringLiteral("CLOSE_BTN"));
-    platform::place(CLOSE_BTN, 424, 216, 97, 25);
+    OK_BTN = platform::control<QPushButton>(this, "OK_BTN", 304, 216, 104, 25);
+    OK_BTN->setText(kOk);
+    CLOSE_BTN = platform::control<QPushButton>(this, "CLOSE_BTN", 424, 216, 97, 25);
+    CLOSE_BTN->setText(kClose);
     // Neither button is ever the dialog's default: otherwise an Enter in the date picker or a
     // list would save, and the Enter that walks from the notice to OK_BTN would press it as
     // well. The event filter lets Enter press whichever button has the focus instead.

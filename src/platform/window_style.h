@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QFont>
+#include <QWidget>
 
 class QApplication;
 class QDialog;
 class QLabel;
-class QWidget;
 
 namespace platform {
 
@@ -22,6 +22,17 @@ void makeFixedDialog(QDialog* dialog, int width, int height);
 
 // Places a widget at left, top, width, height within its parent.
 void place(QWidget* widget, int left, int top, int width, int height);
+
+// A new child control, named as the window calls it (its objectName), placed at left, top,
+// width, height within its parent.
+template <class Control>
+Control* control(QWidget* parent, const char* name, int left, int top, int width, int height)
+{
+    auto* made = new Control(parent);
+    made->setObjectName(QString::fromLatin1(name));
+    place(made, left, top, width, height);
+    return made;
+}
 
 // A label that grows or shrinks with its text, keeping its left and top.
 void setLabelText(QLabel* label, const QString& text);

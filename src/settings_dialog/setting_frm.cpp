@@ -75,35 +75,25 @@ SETTING_FRM::SETTING_FRM(state::Module1& module, QWidget* parent) : QDialog(pare
     setWindowTitle(kCaption);
     platform::makeFixedDialog(this, 418, 184);
 
-    SEC_PICT = new platform::PictureBox(this);
-    SEC_PICT->setObjectName(QStringLiteral("SEC_PICT"));
-    platform::place(SEC_PICT, 8, 8, 104, 104);
+    SEC_PICT = platform::control<platform::PictureBox>(this, "SEC_PICT", 8, 8, 104, 104);
 
-    Frame1 = new QGroupBox(kFrame, this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    platform::place(Frame1, 120, 8, 289, 113);
+    Frame1 = platform::control<QGroupBox>(this, "Frame1", 120, 8, 289, 113);
+    Frame1->setTitle(kFrame);
 
-    Label1 = new QLabel(kSecNameCaption, Frame1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    platform::place(Label1, 16, 32, 81, 17);
-    S_NAME_TEXT = new QLineEdit(Frame1);
-    S_NAME_TEXT->setObjectName(QStringLiteral("S_NAME_TEXT"));
-    platform::place(S_NAME_TEXT, 120, 32, 153, 18);
+    Label1 = platform::control<QLabel>(Frame1, "Label1", 16, 32, 81, 17);
+    Label1->setText(kSecNameCaption);
+    S_NAME_TEXT = platform::control<QLineEdit>(Frame1, "S_NAME_TEXT", 120, 32, 153, 18);
     Label1->setBuddy(S_NAME_TEXT);
 
-    Label2 = new QLabel(kMyNameCaption, Frame1);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    platform::place(Label2, 16, 72, 89, 17);
-    M_NAME_TEXT = new QLineEdit(Frame1);
-    M_NAME_TEXT->setObjectName(QStringLiteral("M_NAME_TEXT"));
-    platform::place(M_NAME_TEXT, 120, 72, 153, 18);
+    Label2 = platform::control<QLabel>(Frame1, "Label2", 16, 72, 89, 17);
+    Label2->setText(kMyNameCaption);
+    M_NAME_TEXT = platform::control<QLineEdit>(Frame1, "M_NAME_TEXT", 120, 72, 153, 18);
     Label2->setBuddy(M_NAME_TEXT);
 
     auto button = [this](const char* name, const QString& text, int left, int top, int width,
                          void (SETTING_FRM::*handler)()) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QString::fromLatin1(name));
-        platform::place(b, left, top, width, 25);
+        auto* b = platform::control<QPushButton>(this, name, left, top, width, 25);
+        b->setText(text);
         connect(b, &QPushButton::clicked, this, handler);
         return b;
     };

@@ -40,14 +40,6 @@ const QString kNotice = QStringLiteral("P_NOTICE");
 constexpr int kWidth = 501;
 constexpr int kHeight = 245;
 
-QLabel* makeLabel(QWidget* parent, const char* name, int left, int top, int width, int height)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    platform::place(label, left, top, width, height);
-    return label;
-}
-
 QString marksFor(qint16 importance)
 {
     switch (importance) {
@@ -64,52 +56,48 @@ LISTEN_FRM::LISTEN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent
     platform::makeFixedDialog(this, kWidth, kHeight);
     setWindowTitle(kCaption);
 
-    Label13 = makeLabel(this, "Label13", 8, 8, 66, 12);
+    Label13 = platform::control<QLabel>(this, "Label13", 8, 8, 66, 12);
     platform::setLabelText(Label13, kTodayCaption);
 
-    DETAIL_LST = new QListWidget(this);
-    DETAIL_LST->setObjectName(QStringLiteral("DETAIL_LST"));
+    DETAIL_LST = platform::control<QListWidget>(this, "DETAIL_LST", 8, 24, 481, 76);
     DETAIL_LST->setSelectionMode(QAbstractItemView::SingleSelection);
     DETAIL_LST->setSortingEnabled(false);
     // Every line is one line of text in one font; telling the view so spares it measuring
     // each of up to 32767 lines when the list is filled.
     DETAIL_LST->setUniformItemSizes(true);
-    platform::place(DETAIL_LST, 8, 24, 481, 76);
     DETAIL_LST->installEventFilter(this);
     connect(DETAIL_LST, &QListWidget::itemSelectionChanged, this, [this] { showDetail(selectedLine()); });
 
-    Label2 = makeLabel(this, "Label2", 400, 120, 50, 12);
+    Label2 = platform::control<QLabel>(this, "Label2", 400, 120, 50, 12);
     platform::setLabelText(Label2, kImportanceCaption);
 
-    IMPO_LABEL = makeLabel(this, "IMPO_LABEL", 464, 118, 17, 15);
+    IMPO_LABEL = platform::control<QLabel>(this, "IMPO_LABEL", 464, 118, 17, 15);
     IMPO_LABEL->setFont(platform::msPGothic(11.25, true));
     QPalette darkRed = IMPO_LABEL->palette();
     darkRed.setColor(QPalette::WindowText, QColor(128, 0, 0));
     IMPO_LABEL->setPalette(darkRed);
 
-    Frame3 = new QGroupBox(kDetailFrame, this);
-    Frame3->setObjectName(QStringLiteral("Frame3"));
-    platform::place(Frame3, 8, 136, 481, 73);
+    Frame3 = platform::control<QGroupBox>(this, "Frame3", 8, 136, 481, 73);
+    Frame3->setTitle(kDetailFrame);
 
-    Label1 = makeLabel(Frame3, "Label1", 16, 24, 38, 12);
+    Label1 = platform::control<QLabel>(Frame3, "Label1", 16, 24, 38, 12);
     platform::setLabelText(Label1, kTimeCaption);
-    TIME_LABEL = makeLabel(Frame3, "TIME_LABEL", 64, 24, 57, 13);
+    TIME_LABEL = platform::control<QLabel>(Frame3, "TIME_LABEL", 64, 24, 57, 13);
     TIME_LABEL->setFont(platform::msPGothic(9.75));
-    Label6 = makeLabel(Frame3, "Label6", 192, 24, 41, 17);
+    Label6 = platform::control<QLabel>(Frame3, "Label6", 192, 24, 41, 17);
     Label6->setText(kPlaceCaption);
-    PLACE_LABEL = makeLabel(Frame3, "PLACE_LABEL", 240, 24, 233, 13);
+    PLACE_LABEL = platform::control<QLabel>(Frame3, "PLACE_LABEL", 240, 24, 233, 13);
     PLACE_LABEL->setFont(platform::msPGothic(9.75));
-    Label8 = makeLabel(Frame3, "Label8", 16, 48, 41, 17);
+    Label8 = platform::control<QLabel>(Frame3, "Label8", 16, 48, 41, 17);
     Label8->setText(kNoticeCaption);
-    NOTICE_LABEL = makeLabel(Frame3, "NOTICE_LABEL", 64, 48, 57, 13);
+    NOTICE_LABEL = platform::control<QLabel>(Frame3, "NOTICE_LABEL", 64, 48, 57, 13);
     NOTICE_LABEL->setFont(platform::msPGothic(9.75));
     // Until a line is selected the value labels are empty rather than showing stale text.
     for (QLabel* value : {IMPO_LABEL, TIME_LABEL, PLACE_LABEL, NOTICE_LABEL})
         platform::setLabelText(value, QString());
 
-    Command1 = new QPushButton(kOk, this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    platform::place(Command1, 376, 216, 113, 25);
+    Command1 = platform::control<QPushButton>(this, "Command1", 376, 216, 113, 25);
+    Command1->setText(kOk);
     // Enter on the focused button presses it; it is never the default for the other controls.
     Command1->setAutoDefault(true);
     Command1->setDefault(false);

@@ -251,7 +251,8 @@ private slots:
     }
 
     // Against one stored appointment, 会議 at 09:30 today, medium, in 本社. A refused entry keeps
-    // all that was typed and stays unsaved; a stored one empties the fields.
+    // all that was typed and stays unsaved; a stored one empties the fields. Quotes and the
+    // longest texts that fit are tried through the form with the hostile inputs.
     void save_data()
     {
         QTest::addColumn<Entry>("entry");
@@ -264,13 +265,8 @@ private slots:
         QTest::newRow("next day") << Entry{.date = QDate(2000, 4, 16)};
         QTest::newRow("blanks around the subject") << Entry{.subject = "\u3000会議 ", .refusal = dup, .title = dupTitle};
         QTest::newRow("leading blank stored and typed") << Entry{.stored = " 会議", .subject = " 会議"};
-        QTest::newRow("quote, same") << Entry{.stored = "it's", .subject = "it's", .refusal = dup, .title = dupTitle};
-        QTest::newRow("quote, not a statement") << Entry{.subject = "x' OR '1'='1"};
         QTest::newRow("blank subject")
             << Entry{.subject = " \u3000 ", .refusal = "用件を入力して下さい。", .title = "入力ｴﾗｰ"};
-        QTest::newRow("255 characters") << Entry{.subject = QString(255, QChar(0x4F1A))};
-        QTest::newRow("256-character subject")
-            << Entry{.subject = QString(256, 'x'), .refusal = check + "P_DETAIL_SIZE", .title = program};
         QTest::newRow("40000-character notice") << Entry{.subject = "来客", .notice = QString(40000, 'y'),
                                                          .refusal = check + "P_NOTICE_SIZE", .title = program};
     }

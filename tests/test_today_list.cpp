@@ -97,7 +97,8 @@ private slots:
     // The window as a user drives it. Each line of today shows its own appointment, reached by
     // click or arrow key. Delete in the list removes the picked one and its exact twins, reloads
     // and selects the first line; the last one gone, the window closes. OK takes Return; it is
-    // neither the default nor the cancel button, and Delete acts in the list only.
+    // neither the default nor the cancel button, and Delete acts in the list only. Subjects with
+    // quotes are deleted as themselves with the hostile inputs.
     void browseAndDelete_data()
     {
         QTest::addColumn<QStringList>("rows");
@@ -121,8 +122,6 @@ private slots:
         QTest::newRow("with modifiers") << five << 4 << allModifiers << MsgAnswer::Yes << "" << 1;
         QTest::newRow("same subject, two times")
             << QStringList{T + "09|30|会議|1||", T + "14|00|会議|2|B|メモ"} << 1 << 0 << MsgAnswer::Yes << "" << 1;
-        QTest::newRow("quote in the subject") << QStringList{T + "09|30|it's", T + "09|30|it", T + "09|30|it''s"} << 0
-                                              << 0 << MsgAnswer::Yes << "" << 1;
         QTest::newRow("identical twins go together") << twins << 0 << 0 << MsgAnswer::Yes << "" << 2;
         QTest::newRow("deletion refused") << five << 1 << 0 << MsgAnswer::Yes << refused << 0;
         QTest::newRow("the last one") << QStringList{T + "09|30|会議", "2000/04/14|09|30|会議"} << 0 << 0

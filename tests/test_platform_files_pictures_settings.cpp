@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
-#include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
 
@@ -91,8 +90,9 @@ private slots:
     }
 
     // Bitmap, JPEG and the real GIF load with their own size and colours, whatever the name says.
-    // Whatever cannot be read as a picture is a failure with a description, and a header that
-    // claims a huge picture is refused without the memory being taken.
+    // A missing file or text is a failure with a description, and a header that claims a huge
+    // picture is refused by the loader's own bound, with no other limit set. Cut, spoilt and
+    // empty pictures are tried in every role through the main window.
     void pictures_data()
     {
         QTest::addColumn<QByteArray>("bytes"); // no file when null
@@ -103,11 +103,6 @@ private slots:
         QTest::newRow("GIF") << girl << QImage(QStringLiteral(MERIDOCAL_GIRL_GIF), "GIF");
         QTest::newRow("missing file") << QByteArray() << QImage();
         QTest::newRow("text named .gif") << QByteArray("これは絵ではありません。\n") << QImage();
-        QTest::newRow("zero bytes") << QByteArray("") << QImage();
-        QTest::newRow("truncated GIF") << girl.left(40) << QImage();
-        QTest::newRow("truncated JPEG") << encoded(quarters(), "JPG").left(40) << QImage();
-        QTest::newRow("truncated bitmap") << encoded(quarters(), "BMP").left(40) << QImage();
-        QTest::newRow("bitmap claiming 60000 x 60000") << bitmapClaiming(60000) << QImage();
         QTest::newRow("bitmap claiming 9000 x 9000") << bitmapClaiming(9000) << QImage();
     }
     void pictures()
@@ -168,19 +163,12 @@ private slots:
         QCOMPARE(platform::SettingsStore::read(state::kApplication, QStringLiteral("OTHER"), key), QString());
     }
 
-    // A damaged store, or a folder in its place, reads as empty rather than as some stray text, and
-    // a write to it fails with a description and leaves it as it was.
+    // A folder in place of the store reads as empty, and a write to it fails with a description and
+    // puts nothing in it. A damaged or unreachable store is tried through the windows.
     void unusableStore()
     {
         testing::TestEnv env;
-        QByteArray bytes(4096, '\0');
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
-        QVERIFY(writeFile(env.settingsPath(), bytes));
-        for (const QString& key : kKeys)
-            QCOMPARE(read(key), QString());
-        QVERIFY(!failureOf([] { write(state::kKeySecName, "花子"); }).value_or(" ").trimmed().isEmpty());
-        QCOMPARE(readFile(env.settingsPath()), bytes);
-        QVERIFY(QFile::remove(env.settingsPath()) && QDir(env.folder()).mkdir(QStringLiteral("settings.ini")));
+        QVERIFY(QDir(env.folder()).mkdir(QStringLiteral("settings.ini")));
         for (const QString& key : kKeys)
             QCOMPARE(read(key), QString());
         QVERIFY(!failureOf([] { write(state::kKeySecName, "花子"); }).value_or(" ").trimmed().isEmpty());

@@ -2,7 +2,9 @@
 
 #include "platform/failure.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -11,14 +13,31 @@
 namespace platform {
 namespace {
 
-QString errorOf(sqlite3* db)
+int g_busyTimeoutMs = Database::kBusyTimeoutMs;
+
+// The columns' Japanese names and sizes, for a text refused as too long.
+struct ColumnSize {
+    const char* column;
+    const char* caption;
+    int size;
+};
+constexpr ColumnSize kColumnSizes[] = {
+    {"P_DETAIL", "用件", 255}, {"P_PLACE", "場所", 255}, {"P_NOTICE", "備考", 255},
+    {"P_DATE", "日付", 10},    {"P_HOUR", "時", 2},      {"P_MIN", "分", 2},
+};
+
+// The schema names each size check after its column: "CHECK constraint failed: P_DETAIL_SIZE".
+QString tooLong(const QString& engineText)
 {
-    return QString::fromUtf8(sqlite3_errmsg(db));
+    for (const ColumnSize& column : kColumnSizes)
+        if (engineText.contains(QLatin1String(column.column) + QLatin1String("_SIZE")))
+            return tooLongDescription(QLatin1String(column.column));
+    return {};
 }
 
-[[noreturn]] void fail(sqlite3* db)
+[[noreturn]] void fail(sqlite3* db, int rc)
 {
-    throw Failure(errorOf(db));
+    throw Failure(describeFailure(db, rc));
 }
 
 // Prepares exactly one statement. Text after it other than blanks would be a second statement
@@ -30,11 +49,12 @@ sqlite3_stmt* prepare(sqlite3* db, const QString& sql)
     const QByteArray utf8 = sql.toUtf8();
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail) != SQLITE_OK)
-        fail(db);
+    const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail);
+    if (rc != SQLITE_OK)
+        fail(db, rc);
     if (!stmt)
         throw Failure(QStringLiteral("SQL 文がありません。"));
-    if (tail && !QByteArray(tail).trimmed().isEmpty()) {
+    if (tail && !QByteArray(tail, int(utf8.constData() + utf8.size() - tail)).trimmed().isEmpty()) {
         sqlite3_finalize(stmt);
         throw Failure(QStringLiteral("SQL 文の後に余分な文字があります。"));
     }
@@ -70,14 +90,102 @@ void bind(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& value)
     } else if (value.typeId() == QMetaType::QString) {
         const QByteArray utf8 = value.toString().toUtf8();
         rc = sqlite3_bind_text(stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    } else if (value.typeId() == QMetaType::Double) {
+        rc = sqlite3_bind_double(stmt, index, value.toDouble());
     } else {
         rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
     }
     if (rc != SQLITE_OK)
-        fail(db);
+        fail(db, rc);
+}
+
+sqlite3_stmt* prepareBound(sqlite3* db, const QString& sql, const QVariantList& values)
+{
+    sqlite3_stmt* stmt = prepare(db, sql);
+    try {
+        for (int i = 0; i < values.size(); ++i)
+            bind(db, stmt, i + 1, values[i]);
+    } catch (...) {
+        sqlite3_finalize(stmt);
+        throw;
+    }
+    return stmt;
+}
+
+Row readRow(sqlite3_stmt* stmt, int columns)
+{
+    Row row;
+    row.reserve(size_t(columns));
+    for (int i = 0; i < columns; ++i)
+        row.push_back(columnValue(stmt, i));
+    return row;
 }
 
 } // namespace
+
+int columnSize(const QString& column)
+{
+    for (const ColumnSize& c : kColumnSizes)
+        if (column == QLatin1String(c.column))
+            return c.size;
+    return std::numeric_limits<int>::max();
+}
+
+QString tooLongDescription(const QString& column)
+{
+    for (const ColumnSize& c : kColumnSizes)
+        if (column == QLatin1String(c.column))
+            return QStringLiteral("「%1」の文字数が多すぎます（%2文字以内）。").arg(QString::fromUtf8(c.caption)).arg(c.size);
+    return QStringLiteral("文字数が多すぎます。");
+}
+
+QString describeFailure(sqlite3* db, int resultCode)
+{
+    const QString engineText = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(resultCode));
+    const int extended = db ? sqlite3_extended_errcode(db) : resultCode;
+    switch (extended) {
+    case SQLITE_READONLY_DBMOVED:
+        return QStringLiteral("データベースのファイルが実行中に移動・削除・置き換えされました。"
+                              "プログラムを起動し直してください。");
+    case SQLITE_CONSTRAINT_CHECK:
+        if (const QString text = tooLong(engineText); !text.isEmpty())
+            return text;
+        break;
+    case SQLITE_IOERR_WRITE:
+    case SQLITE_IOERR_FSYNC:
+    case SQLITE_IOERR_TRUNCATE:
+        // A write refused by the file system is most often a full disk reported as an I/O error.
+        return QStringLiteral("データベースのファイルに書き込めません（ディスクがいっぱいか、装置の故障です）。");
+    default:
+        break;
+    }
+    switch (resultCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("データベースがほかのプログラムに使われています（ロック中）。"
+                              "しばらくしてからやり直してください。");
+    case SQLITE_READONLY:
+        return QStringLiteral("データベースに書き込めません（ファイルまたはフォルダーが読み取り専用です）。");
+    case SQLITE_FULL:
+        return QStringLiteral("ディスクがいっぱいで、データベースに書き込めません。");
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        return QStringLiteral("データベースのファイルではないか、ファイルが壊れています。");
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("データベースのファイルを開けません（ファイルがないか、"
+                              "ファイルまたはフォルダーにアクセスできません）。");
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return QStringLiteral("データベースへのアクセスが拒否されました。");
+    case SQLITE_NOMEM:
+        return QStringLiteral("メモリが足りません。");
+    case SQLITE_IOERR:
+        return QStringLiteral("データベースのファイルを読み書きできません（%1）。").arg(engineText);
+    default:
+        break;
+    }
+    return engineText;
+}
 
 qint16 toInt16(qint64 value)
 {
@@ -86,23 +194,29 @@ qint16 toInt16(qint64 value)
     return qint16(value);
 }
 
+void Database::setBusyTimeoutForTests(int ms)
+{
+    g_busyTimeoutMs = ms;
+}
+
 std::unique_ptr<Database> Database::open(const QString& path)
 {
     // Without write permission the file is opened read-only, whoever runs the program, so a
-    // protected file is never changed (a purge then fails with the engine's description).
+    // protected file is never changed (a purge then fails with its description).
     const QFileInfo info(path);
     const bool writable = info.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
     const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_FULLMUTEX;
     sqlite3* db = nullptr;
-    const QByteArray utf8 = path.toUtf8();
-    if (sqlite3_open_v2(utf8.constData(), &db, flags, nullptr) != SQLITE_OK) {
-        const QString description = db ? errorOf(db) : QStringLiteral("out of memory");
+    // The file system's own bytes: a folder name need not be valid UTF-8.
+    const QByteArray name = QFile::encodeName(path);
+    const int opened = sqlite3_open_v2(name.constData(), &db, flags, nullptr);
+    if (opened != SQLITE_OK) {
+        const QString description = describeFailure(db, opened);
         sqlite3_close(db);
         throw Failure(description);
     }
     std::unique_ptr<Database> result(new Database(db));
-    sqlite3_extended_result_codes(db, 0);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, g_busyTimeoutMs);
     // Every commit reaches the disk before it returns, and the rollback journal lets a
     // commit cut short by a crash or power loss be undone at the next open.
     // (FULL is also the engine's default, so a file locked right now loses nothing by the
@@ -111,7 +225,7 @@ std::unique_ptr<Database> Database::open(const QString& path)
     // Reading the schema now makes a file that is not a database fail here, where the
     // user opened it, rather than at some later command.
     // A file that another program holds locked is still a database: it stays open, and each
-    // statement fails with "database is locked" until the lock is gone.
+    // statement fails as locked until the lock is gone.
     const QByteArray schemaCheck("SELECT count(*) FROM sqlite_master");
     sqlite3_stmt* check = nullptr;
     int rc = sqlite3_prepare_v2(db, schemaCheck.constData(), int(schemaCheck.size()), &check, nullptr);
@@ -119,7 +233,7 @@ std::unique_ptr<Database> Database::open(const QString& path)
         rc = sqlite3_step(check);
     sqlite3_finalize(check);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE && rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
-        fail(db);
+        fail(db, rc);
     return result;
 }
 
@@ -130,33 +244,86 @@ Database::~Database()
 
 void Database::execute(const QString& sql)
 {
-    Statement statement{prepare(m_db, sql)};
+    run(sql);
+}
+
+int Database::run(const QString& sql, const QVariantList& values)
+{
+    Statement statement{prepareBound(m_db, sql, values)};
     int rc;
     while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE)
-        fail(m_db);
+        fail(m_db, rc);
+    return sqlite3_changes(m_db);
+}
+
+std::vector<Row> Database::query(const QString& sql, const QVariantList& values)
+{
+    std::vector<Row> rows;
+    forEachRow(sql, values, [&rows](const Row& row) {
+        rows.push_back(row);
+        return true;
+    });
+    return rows;
+}
+
+void Database::forEachRow(const QString& sql, const QVariantList& values, const std::function<bool(const Row&)>& visit)
+{
+    Statement statement{prepareBound(m_db, sql, values)};
+    const int columns = sqlite3_column_count(statement.stmt);
+    int rc;
+    while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
+        if (!visit(readRow(statement.stmt, columns)))
+            return;
+    }
+    if (rc != SQLITE_DONE)
+        fail(m_db, rc);
+}
+
+qint64 Database::lastInsertRowId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+bool Database::hasTable(const QString& name)
+{
+    return !query(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"), {name}).empty();
+}
+
+Transaction::Transaction(Database& db) : m_db(db)
+{
+    // IMMEDIATE takes the write lock now, so a second program fails here, before any change,
+    // rather than halfway through.
+    m_db.execute(QStringLiteral("BEGIN IMMEDIATE"));
+}
+
+Transaction::~Transaction()
+{
+    if (m_open)
+        sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit()
+{
+    m_db.execute(QStringLiteral("COMMIT"));
+    m_open = false;
 }
 
 Recordset Database::openRecordset(const QString& sql, const QString& updatableTable)
 {
     Statement statement{prepare(m_db, sql)};
     Recordset rs;
-    rs.m_db = m_db;
+    rs.m_database = this;
     rs.m_table = updatableTable;
     const int columns = sqlite3_column_count(statement.stmt);
     for (int i = 0; i < columns; ++i)
         rs.m_columns << QString::fromUtf8(sqlite3_column_name(statement.stmt, i));
     int rc;
-    while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
-        std::vector<QVariant> row;
-        row.reserve(size_t(columns));
-        for (int i = 0; i < columns; ++i)
-            row.push_back(columnValue(statement.stmt, i));
-        rs.m_rows.push_back(std::move(row));
-    }
+    while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW)
+        rs.m_rows.push_back(readRow(statement.stmt, columns));
     if (rc != SQLITE_DONE)
-        fail(m_db);
+        fail(m_db, rc);
     return rs;
 }
 
@@ -169,16 +336,10 @@ void Recordset::moveNext()
 
 int Recordset::columnIndex(const QString& column) const
 {
-    int index = -1;
-    for (int i = 0; i < m_columns.size(); ++i) {
-        if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0) {
-            index = i;
-            break;
-        }
-    }
-    if (index < 0)
-        throw Failure(QStringLiteral("コレクションに項目 '%1' が見つかりません。").arg(column));
-    return index;
+    for (int i = 0; i < m_columns.size(); ++i)
+        if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0)
+            return i;
+    throw Failure(QStringLiteral("コレクションに項目 '%1' が見つかりません。").arg(column));
 }
 
 QVariant Recordset::value(const QString& column) const
@@ -238,21 +399,20 @@ void Recordset::update()
         throw Failure(QStringLiteral("AddNew が実行されていません。"));
     // The pending row is dropped whatever happens: a row that failed is not retried by accident.
     m_adding = false;
+    auto identifier = [](const QString& name) {
+        return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    };
     QStringList quotedColumns, marks;
     for (const QString& c : std::as_const(m_newColumns)) {
-        quotedColumns << QLatin1Char('"') + QString(c).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+        quotedColumns << identifier(c);
         marks << QStringLiteral("?");
     }
-    const QString sql = QStringLiteral("INSERT INTO \"%1\" (%2) VALUES (%3)")
-                            .arg(QString(m_table).replace(QLatin1Char('"'), QLatin1String("\"\"")),
-                                 quotedColumns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-    Statement statement{prepare(m_db, sql)};
-    for (int i = 0; i < m_newValues.size(); ++i)
-        bind(m_db, statement.stmt, i + 1, m_newValues[i]);
-    if (sqlite3_step(statement.stmt) != SQLITE_DONE)
-        fail(m_db);
+    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                            .arg(identifier(m_table), quotedColumns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    const QVariantList values = m_newValues;
     m_newColumns.clear();
     m_newValues.clear();
+    m_database->run(sql, values);
 }
 
 void Recordset::close()

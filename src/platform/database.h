@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -13,7 +14,12 @@ namespace platform {
 
 class Recordset;
 
-// The open database file. Every failure throws Failure with the engine's own description.
+// One row of a query, its columns in the order the statement names them.
+using Row = std::vector<QVariant>;
+
+// The open database file. Every failure throws Failure with a description the user can read:
+// the common failures of the engine and of the file system in Japanese words of our own, the
+// engine's own text for the rest.
 class Database {
 public:
     // Opens an existing file for reading and writing; never creates one. A file without write
@@ -29,14 +35,41 @@ public:
     // given, rows can be added to that table through the result (addNew, setField, update).
     Recordset openRecordset(const QString& sql, const QString& updatableTable = {});
 
+    // Runs one statement with values bound in order to its "?" marks and returns its rows.
+    // Typed and imported texts reach the engine this way and never as part of a statement.
+    std::vector<Row> query(const QString& sql, const QVariantList& values = {});
+    // The same, row by row without holding them; visit returns false to stop early.
+    void forEachRow(const QString& sql, const QVariantList& values, const std::function<bool(const Row&)>& visit);
+    // Runs one statement with bound values; returns the number of rows it changed.
+    int run(const QString& sql, const QVariantList& values = {});
+    qint64 lastInsertRowId() const;
+    bool hasTable(const QString& name);
+
     sqlite3* handle() const { return m_db; }
 
     // How long a statement waits for another program's lock before it fails.
     static constexpr int kBusyTimeoutMs = 2000;
+    // Tests wait less for the locks they hold on purpose; the program always waits the above.
+    static void setBusyTimeoutForTests(int ms);
 
 private:
     explicit Database(sqlite3* db) : m_db(db) {}
     sqlite3* m_db = nullptr;
+};
+
+// All statements between its construction and commit() take effect together or not at all:
+// leaving the scope without commit() rolls them back.
+class Transaction {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    Database& m_db;
+    bool m_open = true;
 };
 
 // The rows of one query, read at once. A missing column value (NULL) is kept as a null
@@ -63,10 +96,10 @@ private:
     friend class Database;
     int columnIndex(const QString& column) const;
 
-    sqlite3* m_db = nullptr;
+    Database* m_database = nullptr;
     QString m_table;
     QStringList m_columns;
-    std::vector<std::vector<QVariant>> m_rows;
+    std::vector<Row> m_rows;
     size_t m_pos = 0;
     bool m_adding = false;
     QStringList m_newColumns;
@@ -75,5 +108,13 @@ private:
 
 // The 16-bit counts of the windows: a larger number is a failure, not a wrapped value.
 qint16 toInt16(qint64 value);
+
+// The size of a text column of PLAN_DAT in characters, and the description of a text refused
+// for exceeding it.
+int columnSize(const QString& column);
+QString tooLongDescription(const QString& column);
+
+// The description the user is shown for the engine's last failure on db.
+QString describeFailure(sqlite3* db, int resultCode);
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "store/plan_store.h"
 
+#include "platform/database.h"
+#include "platform/failure.h"
 #include "state/text.h"
 
 using state::sqlQuote;
@@ -44,6 +46,65 @@ QString duplicateSql(const QString& date, const QString& trimmedDetail, const QS
         + QStringLiteral(" AND PLAN_DAT.P_DETAIL = '") + sqlQuote(trimmedDetail) + QStringLiteral("'")
         + QStringLiteral(" AND PLAN_DAT.P_HOUR = '") + sqlQuote(hour) + QStringLiteral("'")
         + QStringLiteral(" AND PLAN_DAT.P_MIN= '") + sqlQuote(minute) + QStringLiteral("';");
+}
+
+qsizetype characters(const QString& text)
+{
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        ++n;
+    }
+    return n;
+}
+
+QString fitted(const QString& text, int size)
+{
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i, ++n) {
+        if (n == size)
+            return text.left(i);
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+    }
+    return text;
+}
+
+void checkFits(const PLAN_REC& row)
+{
+    const std::pair<const char*, const QString*> texts[] = {
+        {"P_DATE", &row.P_DATE},     {"P_HOUR", &row.P_HOUR},   {"P_MIN", &row.P_MIN},
+        {"P_DETAIL", &row.P_DETAIL}, {"P_PLACE", &row.P_PLACE}, {"P_NOTICE", &row.P_NOTICE}};
+    for (const auto& [column, text] : texts) {
+        const QString name = QLatin1String(column);
+        if (characters(*text) > platform::columnSize(name))
+            throw platform::Failure(platform::tooLongDescription(name));
+    }
+}
+
+StoredRow storedRow(const std::vector<QVariant>& v)
+{
+    return {v.at(0).toLongLong(),
+            {v.at(1).toString(), v.at(2).toString(), v.at(3).toString(), v.at(4).toString(), qint16(v.at(5).toInt()),
+             v.at(6).toString(), v.at(7).toString()}};
+}
+
+bool isDuplicate(platform::Database& db, const PLAN_REC& row, qint64 exceptId)
+{
+    return !db.query(QStringLiteral("SELECT 1 FROM PLAN_DAT WHERE P_DATE = ? AND P_DETAIL = ? AND P_HOUR = ?"
+                                    " AND P_MIN = ? AND rowid <> ? LIMIT 1"),
+                     {row.P_DATE, state::trimBlanks(row.P_DETAIL), row.P_HOUR, row.P_MIN, exceptId})
+                .empty();
+}
+
+qint64 insert(platform::Database& db, const PLAN_REC& row)
+{
+    checkFits(row);
+    db.run(QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_IMPORTANCE, P_DETAIL, P_PLACE, P_NOTICE)"
+                          " VALUES (?, ?, ?, ?, ?, ?, ?)"),
+           {row.P_DATE, row.P_HOUR, row.P_MIN, int(row.P_IMPORTANCE), row.P_DETAIL, row.P_PLACE, row.P_NOTICE});
+    return db.lastInsertRowId();
 }
 
 } // namespace store

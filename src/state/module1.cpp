@@ -15,14 +15,18 @@ platform::Database& Module1::db() const
     return *SEC_DB;
 }
 
-QString readSetting(const QString& key)
+QString readSetting(const Setting& setting)
 {
-    return platform::SettingsStore::read(kApplication, kSection, key);
+    const QString text = platform::SettingsStore::read(kApplication, kSection, setting.key);
+    return text.isEmpty() ? setting.fallback : text;
 }
 
-void writeSetting(const QString& key, const QString& text)
+void writeSettings(const QList<std::pair<Setting, QString>>& values)
 {
-    platform::SettingsStore::write(kApplication, kSection, key, text);
+    QList<std::pair<QString, QString>> texts;
+    for (const auto& [setting, text] : values)
+        texts.append({setting.key, text});
+    platform::SettingsStore::write(kApplication, kSection, texts);
 }
 
 QString folderPrefix(const QString& folder)

@@ -21,17 +21,23 @@ struct Module1 {
     platform::Database& db() const;
 };
 
-// The settings store's address and keys, with the values used when a key is missing or empty.
+// The settings store's address, and each key with the value used when the key is missing or
+// empty. The fallback is never written back.
 inline const QString kApplication = QStringLiteral("MERIDOCAL");
 inline const QString kSection = QStringLiteral("DATA");
-inline const QString kKeySecName = QStringLiteral("SEC_NAME");
-inline const QString kKeyMyName = QStringLiteral("MY_NAME");
-inline const QString kKeySecPic = QStringLiteral("SEC_PIC");
-inline const QString kDefaultSecName = QStringLiteral("秘書");
-inline const QString kDefaultMyName = QStringLiteral("社長");
+struct Setting {
+    QString key;
+    QString fallback;
+};
+inline const Setting kSecName{QStringLiteral("SEC_NAME"), QStringLiteral("秘書")};
+inline const Setting kMyName{QStringLiteral("MY_NAME"), QStringLiteral("社長")};
+// The fallback is the default picture path, which depends on where the program runs.
+inline const Setting kSecPic{QStringLiteral("SEC_PIC"), QString()};
 
-QString readSetting(const QString& key);
-void writeSetting(const QString& key, const QString& text); // throws platform::Failure
+// The stored text, or the setting's fallback when it is missing or empty.
+QString readSetting(const Setting& setting);
+// Writes the values together: all or, with a platform::Failure, none.
+void writeSettings(const QList<std::pair<Setting, QString>>& values);
 
 // The program folder followed by one separator: "/opt/app/" for "/opt/app", "/" for the root.
 QString folderPrefix(const QString& folder);

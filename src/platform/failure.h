@@ -6,9 +6,9 @@
 
 namespace platform {
 
-// A failure of the engine, the picture loader or the settings store, carrying the description
-// that the user is shown unchanged. Handlers catch it where they show it; it never crosses
-// the event loop.
+// A failure of the engine, the picture loader, the settings store or a service, carrying the
+// description that the user is shown unchanged. Handlers catch it where they show it; it never
+// crosses the event loop.
 class Failure : public std::runtime_error {
 public:
     explicit Failure(const QString& description)
@@ -18,5 +18,10 @@ public:
 private:
     QString m_description;
 };
+
+// The description of the exception being handled, whatever its type: for use inside catch (...),
+// where a failure of ours, an allocation failure or any other standard exception is turned into
+// words for the user instead of ending the program.
+QString describeCurrentException();
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/message_box.h"
 
+#include "platform/failure.h"
+
 #include <QAbstractButton>
 #include <QMessageBox>
 
@@ -70,6 +72,17 @@ void showWarning(QWidget* parent, const QString& prompt, const QString& title)
 bool askYesNo(QWidget* parent, const QString& prompt, const QString& title, MsgAnswer defaultButton)
 {
     return messageBox(parent, {prompt, title, MsgIcon::Question, MsgButtons::YesNo, defaultButton}) == MsgAnswer::Yes;
+}
+
+bool reported(QWidget* parent, const std::function<void()>& step, const QString& title, MsgIcon icon)
+{
+    try {
+        step();
+        return true;
+    } catch (...) {
+        messageBox(parent, {describeCurrentException(), title, icon, MsgButtons::Ok, MsgAnswer::Ok});
+        return false;
+    }
 }
 
 } // namespace platform

@@ -35,6 +35,11 @@ void showWarning(QWidget* parent, const QString& prompt, const QString& title);
 bool askYesNo(QWidget* parent, const QString& prompt, const QString& title,
               MsgAnswer defaultButton = MsgAnswer::Yes);
 
+// Runs step; any failure it throws is shown with its description, an OK button and the title
+// (the program's unless given), and the result is false. The one place where handlers catch.
+bool reported(QWidget* parent, const std::function<void()>& step, const QString& title = programTitle(),
+              MsgIcon icon = MsgIcon::None);
+
 // Tests answer the boxes instead of a person; a null handler restores the real boxes.
 using MessageHandler = std::function<MsgAnswer(const MessageRequest&)>;
 void setMessageHandler(MessageHandler handler);

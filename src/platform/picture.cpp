@@ -1,20 +1,32 @@
 #include "platform/picture.h"
 
 #include "platform/failure.h"
+#include "platform/files.h"
 
+#include <QFileInfo>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 
 namespace platform {
 
-QImage loadPicture(const QString& path)
+QImage loadPicture(const QString& path, const QSize& shownSize)
 {
     if (path.isEmpty())
         return {};
+    // Reading a pipe or a device would wait for bytes that may never come.
+    if (!isOrdinaryFile(path))
+        throw Failure((QFileInfo::exists(path) ? QStringLiteral("通常のファイルではないため、画像として読み込めません。: %1")
+                                               : QStringLiteral("ファイルが見つかりません。: %1"))
+                          .arg(path));
     QImageReader::setAllocationLimit(kPictureAllocationLimitMb);
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
+    // Four times what is shown leaves room for a high-density screen and a later larger box.
+    const QSize size = reader.size();
+    const QSize bound = shownSize.isValid() ? shownSize * 4 : QSize(1024, 1024);
+    if (size.isValid() && (size.width() > bound.width() || size.height() > bound.height()))
+        reader.setScaledSize(size.scaled(bound, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     QImage image = reader.read();
     if (image.isNull()) {
         QString description = reader.errorString();
@@ -39,6 +51,11 @@ void PictureBox::setPicture(const QImage& picture)
 {
     m_picture = picture;
     update();
+}
+
+void PictureBox::load(const QString& path)
+{
+    setPicture(loadPicture(path, contentsRect().size()));
 }
 
 void PictureBox::paintEvent(QPaintEvent* event)

@@ -7,9 +7,11 @@
 namespace platform {
 
 // Reads a bitmap, GIF or JPEG file (and whatever else Qt reads). An empty path gives an empty
-// picture; a file that cannot be read as a picture throws Failure with the loader's description.
-// Memory stays bounded: pictures larger than the loader's allocation limit are refused.
-QImage loadPicture(const QString& path);
+// picture; anything but an ordinary file, or a file that cannot be read as a picture, throws
+// Failure with a description. A picture far larger than shown is decoded scaled down towards
+// shownSize (straight from the file where the format allows), so a large photo is a picture and
+// memory stays bounded; what would still exceed the loader's allocation limit is refused.
+QImage loadPicture(const QString& path, const QSize& shownSize = {});
 
 // The largest picture the loader decodes, in megabytes.
 inline constexpr int kPictureAllocationLimitMb = 64;
@@ -22,6 +24,9 @@ public:
     explicit PictureBox(QWidget* parent = nullptr);
 
     void setPicture(const QImage& picture);
+    // Shows the picture at path, decoded for this box; throws Failure and keeps what it showed
+    // when the file cannot be shown.
+    void load(const QString& path);
     const QImage& picture() const { return m_picture; }
 
 signals:

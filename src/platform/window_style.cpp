@@ -61,6 +61,7 @@ void place(QWidget* widget, int left, int top, int width, int height)
 
 void setLabelText(QLabel* label, const QString& text)
 {
+    label->setTextFormat(Qt::PlainText);
     label->setText(text);
     label->adjustSize();
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QFont>
+#include <QLabel>
 #include <QWidget>
+
+#include <type_traits>
 
 class QApplication;
 class QDialog;
-class QLabel;
 
 namespace platform {
 
@@ -24,13 +26,16 @@ void makeFixedDialog(QDialog* dialog, int width, int height);
 void place(QWidget* widget, int left, int top, int width, int height);
 
 // A new child control, named as the window calls it (its objectName), placed at left, top,
-// width, height within its parent.
+// width, height within its parent. Labels show their text as it is, never as markup: many show
+// what the user typed or what came from a file.
 template <class Control>
 Control* control(QWidget* parent, const char* name, int left, int top, int width, int height)
 {
     auto* made = new Control(parent);
     made->setObjectName(QString::fromLatin1(name));
     place(made, left, top, width, height);
+    if constexpr (std::is_base_of_v<QLabel, Control>)
+        made->setTextFormat(Qt::PlainText);
     return made;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/window_style.h"
 
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -38,4 +39,14 @@ VER_FRM::VER_FRM(state::Module1&, QWidget* parent) : QDialog(parent)
     Command1->setDefault(false);
     connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
     Command1->setFocus();
+}
+
+void VER_FRM::keyPressEvent(QKeyEvent* event)
+{
+    // OK is not the cancel button: Escape closes nothing, as in the other windows.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

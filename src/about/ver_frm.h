@@ -16,6 +16,9 @@ public:
     // Nothing to load: the box only shows its design.
     bool prepare() { return true; }
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QLabel* Picture1 = nullptr;
     QLabel* Label1 = nullptr;

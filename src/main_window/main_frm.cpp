@@ -32,6 +32,7 @@ const QString kPurgeQuestion = QStringLiteral("昨日以前のデータを削除
 const QString kPurgeTitle = QStringLiteral("ﾃﾞｰﾀﾒﾝﾃﾅﾝｽ");
 const QString kPurged = QStringLiteral("削除されました");
 const QString kStop = QStringLiteral("、おやめください。");
+const QString kToolsMenu = QStringLiteral("ﾂｰﾙ(&T)");
 
 constexpr int kClientWidth = 341;
 constexpr int kClientHeight = 144;
@@ -115,10 +116,19 @@ void MAIN_FRM::buildMenus()
     mnuP1->setObjectName(QStringLiteral("mnuP1"));
     mnuExit = addItem(mnuMenu, QStringLiteral("mnuExit"), QStringLiteral("終了(&X)"), QKeySequence(),
                       &MAIN_FRM::mnuExit_Click);
+    // The commands that came after the original ones have a menu of their own, so the original
+    // menus stay as they always were.
+    m_toolsMenu = menuBar()->addMenu(kToolsMenu);
+    m_toolsMenu->setObjectName(QStringLiteral("menuTools"));
+    buildToolsMenu();
     mnuHelp = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuVersion = addItem(mnuHelp, QStringLiteral("mnuVersion"), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&V)"),
                          QKeySequence(Qt::CTRL | Qt::Key_V), &MAIN_FRM::mnuVersion_Click);
+}
+
+void MAIN_FRM::buildToolsMenu()
+{
 }
 
 void MAIN_FRM::buildToolBar()
@@ -168,54 +178,40 @@ void MAIN_FRM::start()
 void MAIN_FRM::startUp()
 {
     PICT_DOWN = false;
-    try {
+    const bool opened = platform::reported(this, [this] {
         m_module.SEC_DB = platform::Database::open(state::databasePath());
-        m_module.SEC_NAME_STR = state::readSetting(state::kKeySecName);
-        if (m_module.SEC_NAME_STR.isEmpty())
-            m_module.SEC_NAME_STR = state::kDefaultSecName;
-        m_module.MY_NAME_STR = state::readSetting(state::kKeyMyName);
-        if (m_module.MY_NAME_STR.isEmpty())
-            m_module.MY_NAME_STR = state::kDefaultMyName;
-        m_module.SEC_PIC_PATH = state::readSetting(state::kKeySecPic);
-        if (m_module.SEC_PIC_PATH.isEmpty())
+        m_module.SEC_NAME_STR = state::readSetting(state::kSecName);
+        m_module.MY_NAME_STR = state::readSetting(state::kMyName);
+        m_module.SEC_PIC_PATH = state::readSetting(state::kSecPic);
+        if (m_module.SEC_PIC_PATH.isEmpty() || !platform::isOrdinaryFile(m_module.SEC_PIC_PATH))
             m_module.SEC_PIC_PATH = state::defaultPicturePath();
-        if (!platform::isOrdinaryFile(m_module.SEC_PIC_PATH))
-            m_module.SEC_PIC_PATH = state::defaultPicturePath();
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
+    });
+    if (!opened)
         return;
-    }
 
     // A picture that cannot be shown is reported, but it must not keep today's date from
     // being set: without it the count and the purges would work on an empty date.
-    try {
-        SEC_PICT->setPicture(platform::loadPicture(m_module.SEC_PIC_PATH));
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
-    }
+    showPicture();
 
     const QDate today = platform::Clock::now().date();
     m_module.TODAY_STR = state::dateKey(today);
     platform::setLabelText(DATE_TEXT, state::dateCaption(today));
     platform::setLabelText(GREETING_LABEL, greetingForHour(platform::Clock::now().time().hour()));
-    try {
-        m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR));
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
-    }
+    platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
+}
+
+void MAIN_FRM::showPicture()
+{
+    platform::reported(this, [this] { SEC_PICT->load(m_module.SEC_PIC_PATH); });
 }
 
 void MAIN_FRM::refresh()
 {
     // A picture that cannot be loaded is reported, and the name and count are still brought
     // up to date: they do not depend on it.
-    try {
-        SEC_PICT->setPicture(platform::loadPicture(m_module.SEC_PIC_PATH));
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
-    }
+    showPicture();
     platform::setLabelText(NAME_LABEL, m_module.SEC_NAME_STR + QStringLiteral("："));
-    try {
+    platform::reported(this, [this] {
         platform::Recordset rs = m_module.db().openRecordset(store::countTodaySql(m_module.TODAY_STR));
         if (rs.eof()) {
             setTodayListEnabled(false);
@@ -226,9 +222,7 @@ void MAIN_FRM::refresh()
             setTodayListEnabled(true);
             platform::setLabelText(TELL_LABEL, QString::number(count) + kAppointments);
         }
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
-    }
+    });
 }
 
 void MAIN_FRM::setTodayListEnabled(bool enabled)
@@ -274,12 +268,8 @@ void MAIN_FRM::mnuData_Click()
 {
     if (!platform::askYesNo(this, kPurgeQuestion, kPurgeTitle, platform::MsgAnswer::Yes))
         return;
-    try {
-        m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR));
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
+    if (!platform::reported(this, [this] { m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR)); }))
         return;
-    }
     platform::messageBox(this, {kPurged, platform::programTitle(), platform::MsgIcon::None, platform::MsgButtons::Ok,
                                 platform::MsgAnswer::Ok});
 }
@@ -314,7 +304,10 @@ void MAIN_FRM::pictureMoved()
     if (!PICT_DOWN || m_warningShown)
         return;
     m_warningShown = true;
-    platform::showWarning(this, m_module.MY_NAME_STR + kStop, m_module.SEC_NAME_STR);
+    // A box without a title would read as the settings' application name: with no name the
+    // secretary speaks as the program.
+    platform::showWarning(this, m_module.MY_NAME_STR + kStop,
+                          m_module.SEC_NAME_STR.isEmpty() ? platform::programTitle() : m_module.SEC_NAME_STR);
     m_warningShown = false;
     PICT_DOWN = false;
 }

@@ -46,7 +46,9 @@ protected:
 private:
     template <class Dialog> void openDialog();
     void buildMenus();
+    void buildToolsMenu();
     void buildToolBar();
+    void showPicture();
     void setTodayListEnabled(bool enabled);
     void pictureMoved();
 
@@ -64,6 +66,7 @@ private:
 
     QMenu* mnuMenu = nullptr;
     QMenu* mnuHelp = nullptr;
+    QMenu* m_toolsMenu = nullptr;
     QAction* mnuConfirm = nullptr;
     QAction* mnuSche = nullptr;
     QAction* mnuSet = nullptr;

@@ -17,8 +17,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <exception>
-#include <limits>
 
 namespace {
 const QString kCaption = QStringLiteral("予定設定");
@@ -42,6 +40,7 @@ const QString kCloseTitle = QStringLiteral("終了確認");
 const QString kSetUpErrorTitle = QStringLiteral("PG-Error");
 
 constexpr double kFieldPoints = 9.75;
+constexpr int kFieldCapacity = 1024;
 constexpr int kMediumImportance = 1;
 const QString kMinutes[] = {QStringLiteral("00"), QStringLiteral("15"), QStringLiteral("30"), QStringLiteral("45")};
 
@@ -80,9 +79,10 @@ void PLAN_FRM::buildLayout()
     auto field = [&fieldFont](QWidget* parent, const char* name, int top) {
         auto* result = platform::control<QLineEdit>(parent, name, 64, top, 433, 22);
         result->setFont(fieldFont);
-        // The table, not the field, decides how long a text may be: a longer one is refused
-        // when the row is stored, and the user keeps what was typed.
-        result->setMaxLength(std::numeric_limits<int>::max());
+        // The table decides how long a text may be: a longer one is refused when the row is
+        // stored, and the user keeps what was typed. The field's own bound lies well above the
+        // table's and only keeps a pasted flood of text from stalling the window.
+        result->setMaxLength(kFieldCapacity);
         // The input method follows the user's own choice here; there is nothing to switch.
         result->setInputMethodHints(Qt::ImhNone);
         return result;
@@ -95,7 +95,6 @@ void PLAN_FRM::buildLayout()
     // Written out, never through the locale, so the picker reads like the stored dates.
     DATE_DTP->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
     DATE_DTP->setFont(fieldFont);
-    DATE_DTP->installEventFilter(this);
     Label1->setBuddy(DATE_DTP);
 
     HOUR_LST = list("HOUR_LST", 152);
@@ -135,7 +134,6 @@ void PLAN_FRM::buildLayout()
     for (QLineEdit* text : {DETAIL_TEXT, PLACE_TEXT, NOTICE_TEXT}) {
         // Every change counts, the program's own emptying after a save included.
         connect(text, &QLineEdit::textChanged, this, [this] { EDIT_FLAG = true; });
-        text->installEventFilter(this);
     }
 
     OK_BTN = platform::control<QPushButton>(this, "OK_BTN", 304, 216, 104, 25);
@@ -148,7 +146,6 @@ void PLAN_FRM::buildLayout()
     for (QPushButton* button : {OK_BTN, CLOSE_BTN}) {
         button->setAutoDefault(false);
         button->setDefault(false);
-        button->installEventFilter(this);
     }
     connect(OK_BTN, &QPushButton::clicked, this, &PLAN_FRM::OK_BTN_Click);
     connect(CLOSE_BTN, &QPushButton::clicked, this, &QWidget::close);
@@ -158,20 +155,15 @@ void PLAN_FRM::buildLayout()
                         OK_BTN,      CLOSE_BTN,   DATE_DTP,    MIN_LST,     HOUR_LST};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // Every control reports its keys here: the release of a held Enter reaches whichever
+    // control the press moved the focus to.
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
 }
 
 bool PLAN_FRM::prepare()
 {
-    try {
-        setUp();
-    } catch (const std::exception& error) {
-        const auto* failure = dynamic_cast<const platform::Failure*>(&error);
-        platform::messageBox(this, {failure ? failure->description() : QString::fromLocal8Bit(error.what()),
-                                    kSetUpErrorTitle, platform::MsgIcon::Critical, platform::MsgButtons::Ok,
-                                    platform::MsgAnswer::Ok});
-        return false;
-    }
-    return true;
+    return platform::reported(this, [this] { setUp(); }, kSetUpErrorTitle, platform::MsgIcon::Critical);
 }
 
 void PLAN_FRM::setUp()
@@ -204,40 +196,51 @@ void PLAN_FRM::OK_BTN_Click()
 {
     if (!CheckDetail())
         return;
-    try {
-        const QString date = state::dateKey(DATE_DTP->date());
-        const QString hour = HOUR_LST->currentText();
-        const QString minute = MIN_LST->currentText();
-        const QString detail = DETAIL_TEXT->text();
+    bool duplicate = false;
+    const bool saved = platform::reported(this, [this, &duplicate] {
+        const store::PLAN_REC row{state::dateKey(DATE_DTP->date()), HOUR_LST->currentText(), MIN_LST->currentText(),
+                                  DETAIL_TEXT->text(), qint16(m_impoGroup->checkedId()), PLACE_TEXT->text(),
+                                  NOTICE_TEXT->text()};
         platform::Recordset rs = m_module.db().openRecordset(
-            store::duplicateSql(date, state::trimBlanks(detail), hour, minute), store::kTable);
+            store::duplicateSql(row.P_DATE, state::trimBlanks(row.P_DETAIL), row.P_HOUR, row.P_MIN), store::kTable);
         if (!rs.eof()) {
-            rs.close();
-            platform::showWarning(this, kDuplicate, kDuplicateTitle);
+            duplicate = true;
             return;
         }
+        store::checkFits(row);
         // The row is stored only by update(), after all seven columns are set; a failure on
         // the way leaves nothing behind.
         rs.addNew();
-        rs.setField(QStringLiteral("P_DATE"), date);
-        rs.setField(QStringLiteral("P_HOUR"), hour);
-        rs.setField(QStringLiteral("P_MIN"), minute);
-        rs.setField(QStringLiteral("P_IMPORTANCE"), m_impoGroup->checkedId());
-        rs.setField(QStringLiteral("P_DETAIL"), detail);
-        rs.setField(QStringLiteral("P_PLACE"), PLACE_TEXT->text());
-        rs.setField(QStringLiteral("P_NOTICE"), NOTICE_TEXT->text());
+        rs.setField(QStringLiteral("P_DATE"), row.P_DATE);
+        rs.setField(QStringLiteral("P_HOUR"), row.P_HOUR);
+        rs.setField(QStringLiteral("P_MIN"), row.P_MIN);
+        rs.setField(QStringLiteral("P_IMPORTANCE"), row.P_IMPORTANCE);
+        rs.setField(QStringLiteral("P_DETAIL"), row.P_DETAIL);
+        rs.setField(QStringLiteral("P_PLACE"), row.P_PLACE);
+        rs.setField(QStringLiteral("P_NOTICE"), row.P_NOTICE);
         rs.update();
         rs.close();
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
+    });
+    if (duplicate)
+        platform::showWarning(this, kDuplicate, kDuplicateTitle);
+    if (!saved || duplicate)
         return;
-    }
     DETAIL_TEXT->clear();
     PLACE_TEXT->clear();
     NOTICE_TEXT->clear();
     DETAIL_TEXT->setFocus();
     // Last: emptying the fields counted as input.
     EDIT_FLAG = false;
+}
+
+void PLAN_FRM::keyPressEvent(QKeyEvent* event)
+{
+    // No cancel button: Escape closes nothing, as in the other windows.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void PLAN_FRM::reject()
@@ -249,6 +252,8 @@ void PLAN_FRM::reject()
 
 bool PLAN_FRM::eventFilter(QObject* watched, QEvent* event)
 {
+    const bool freshEnter = m_enterStrokes.isFreshPress(event, Qt::Key_Return)
+                            || m_enterStrokes.isFreshPress(event, Qt::Key_Enter);
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     const auto* keyEvent = static_cast<QKeyEvent*>(event);
@@ -264,17 +269,17 @@ bool PLAN_FRM::eventFilter(QObject* watched, QEvent* event)
     }
     if (!isEnter(keyEvent))
         return QDialog::eventFilter(watched, event);
-    if (auto* button = qobject_cast<QPushButton*>(watched)) {
-        // One press per stroke: a held Enter must not store the next appointment by itself.
-        if (!keyEvent->isAutoRepeat())
-            button->click();
-        return true;
-    }
-    if (auto* field = qobject_cast<QLineEdit*>(watched)) {
+    auto* button = qobject_cast<QPushButton*>(watched);
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    if (!button && !field)
+        return QDialog::eventFilter(watched, event);
+    // One action per stroke: a held Enter must neither walk on through the fields nor store
+    // the appointment by itself.
+    if (freshEnter && button)
+        button->click();
+    else if (freshEnter)
         enterPressed(field);
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
+    return true;
 }
 
 void PLAN_FRM::enterPressed(QLineEdit* field)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/key_strokes.h"
 #include "state/module1.h"
 
 #include <QDialog>
@@ -38,6 +39,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildLayout();
@@ -46,6 +48,7 @@ private:
 
     state::Module1& m_module;
     bool EDIT_FLAG = false;
+    platform::KeyStrokes m_enterStrokes;
 
     QLabel* Label1 = nullptr;
     QDateEdit* DATE_DTP = nullptr;

@@ -39,23 +39,25 @@ constexpr int kTypingLimit = 6;
 constexpr int kLongestName = 5;
 
 // The typing limit of a name field. QLineEdit's own limit cuts a longer text the moment it is
-// set, and a stored name longer than the limit must show whole: so typing may not make the
-// text longer than the limit or than it already is, and a longer name can only shrink.
+// set, and a stored name longer than the limit must show whole: so an edit may not make the text
+// longer than the limit or than it was before the edit, and a longer name can only shrink. The
+// length before the edit is taken from every change of the text, undo and redo included, which
+// never run through the validator.
 class TypingLimit : public QValidator {
 public:
-    TypingLimit(QLineEdit* field, int limit) : QValidator(field), m_limit(limit), m_accepted(field->text().size()) {}
+    TypingLimit(QLineEdit* field, int limit) : QValidator(field), m_limit(limit), m_before(field->text().size())
+    {
+        connect(field, &QLineEdit::textChanged, this, [this](const QString& text) { m_before = text.size(); });
+    }
 
     State validate(QString& input, int&) const override
     {
-        if (input.size() > m_limit && input.size() > m_accepted)
-            return Invalid;
-        m_accepted = input.size();
-        return Acceptable;
+        return input.size() > m_limit && input.size() > m_before ? Invalid : Acceptable;
     }
 
 private:
     int m_limit;
-    mutable qsizetype m_accepted;
+    qsizetype m_before;
 };
 
 void limitTyping(QLineEdit* field, int limit)
@@ -94,6 +96,10 @@ SETTING_FRM::SETTING_FRM(state::Module1& module, QWidget* parent) : QDialog(pare
                          void (SETTING_FRM::*handler)()) {
         auto* b = platform::control<QPushButton>(this, name, left, top, width, 25);
         b->setText(text);
+        // No button is ever the window's default, not even drawn as one: Enter presses only
+        // the button that has the focus (the event filter below).
+        b->setAutoDefault(false);
+        b->installEventFilter(this);
         connect(b, &QPushButton::clicked, this, handler);
         return b;
     };
@@ -124,7 +130,7 @@ bool SETTING_FRM::prepare()
     // The file may have gone since start-up found it. The window is still useful without it,
     // so the picture area just stays empty.
     try {
-        SEC_PICT->setPicture(platform::loadPicture(m_module.SEC_PIC_PATH));
+        SEC_PICT->load(m_module.SEC_PIC_PATH);
     } catch (const platform::Failure&) {
     }
     CMD_PICTURE->setFocus();
@@ -156,16 +162,17 @@ bool SETTING_FRM::CheckMyName()
 
 bool SETTING_FRM::eventFilter(QObject* watched, QEvent* event)
 {
-    auto* field = qobject_cast<QLineEdit*>(watched);
-    if (field && event->type() == QEvent::KeyPress && isEnter(static_cast<QKeyEvent*>(event))) {
-        // Taken here, or the dialog would hand the same press on to whichever button the focus
-        // has just been moved to.
+    const bool freshEnter = m_enterStrokes.isFreshPress(event, Qt::Key_Return)
+                            || m_enterStrokes.isFreshPress(event, Qt::Key_Enter);
+    if (event->type() != QEvent::KeyPress || !isEnter(static_cast<QKeyEvent*>(event)))
+        return QDialog::eventFilter(watched, event);
+    // Taken here, or the dialog would hand the same press on to whichever button the focus
+    // has just been moved to; a held Enter acts once.
+    if (auto* field = qobject_cast<QLineEdit*>(watched); field && freshEnter)
         nameEntered(field);
-        return true;
-    }
-    if (field && event->type() == QEvent::FocusIn)
-        clearDefaultButton();
-    return QDialog::eventFilter(watched, event);
+    else if (auto* button = qobject_cast<QPushButton*>(watched); button && freshEnter)
+        button->click();
+    return true;
 }
 
 void SETTING_FRM::nameEntered(QLineEdit* field)
@@ -176,14 +183,6 @@ void SETTING_FRM::nameEntered(QLineEdit* field)
     } else if (CheckMyName()) {
         CMD_UPDATE->setFocus(Qt::TabFocusReason);
     }
-}
-
-void SETTING_FRM::clearDefaultButton()
-{
-    // QDialog promotes a push button to the window's default once the focus leaves the buttons.
-    // This window has none: Enter acts only on the button that has the focus.
-    for (QPushButton* b : {CMD_PICTURE, CMD_REDO, CMD_UPDATE, CMD_CANCEL})
-        b->setDefault(false);
 }
 
 void SETTING_FRM::keyPressEvent(QKeyEvent* event)
@@ -207,7 +206,7 @@ void SETTING_FRM::CMD_PICTURE_Click()
     }
     // A file that is not a picture changes nothing and says nothing.
     try {
-        SEC_PICT->setPicture(platform::loadPicture(*chosen));
+        SEC_PICT->load(*chosen);
     } catch (const platform::Failure&) {
         return;
     }
@@ -219,28 +218,24 @@ void SETTING_FRM::CMD_REDO_Click()
     // The path goes back even when the default picture cannot be read, so that the next update
     // stores the default rather than a picture the user just asked to leave.
     m_module.SEC_PIC_PATH = state::defaultPicturePath();
-    try {
-        SEC_PICT->setPicture(platform::loadPicture(m_module.SEC_PIC_PATH));
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
-    }
+    platform::reported(this, [this] { SEC_PICT->load(m_module.SEC_PIC_PATH); });
 }
 
 void SETTING_FRM::CMD_UPDATE_Click()
 {
-    try {
-        if (!CheckSecName() || !CheckMyName())
-            return;
-        m_module.SEC_NAME_STR = S_NAME_TEXT->text();
-        state::writeSetting(state::kKeySecName, m_module.SEC_NAME_STR);
-        m_module.MY_NAME_STR = M_NAME_TEXT->text();
-        state::writeSetting(state::kKeyMyName, m_module.MY_NAME_STR);
-        state::writeSetting(state::kKeySecPic, m_module.SEC_PIC_PATH);
-    } catch (const platform::Failure& failure) {
-        platform::messageBox(this, {failure.description(), kInternalError, platform::MsgIcon::Critical,
-                                    platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
+    if (!CheckSecName() || !CheckMyName())
         return;
-    }
+    const QString secName = S_NAME_TEXT->text();
+    const QString myName = M_NAME_TEXT->text();
+    // The names take effect only once stored, so the program never shows a name the store
+    // does not hold.
+    const bool stored = platform::reported(this, [&] {
+        state::writeSettings({{state::kSecName, secName}, {state::kMyName, myName}, {state::kSecPic, m_module.SEC_PIC_PATH}});
+    }, kInternalError, platform::MsgIcon::Critical);
+    if (!stored)
+        return;
+    m_module.SEC_NAME_STR = secName;
+    m_module.MY_NAME_STR = myName;
     accept();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/key_strokes.h"
 #include "state/module1.h"
 
 #include <QDialog>
@@ -40,9 +41,9 @@ private:
 
     bool checkName(const QString& text, const QString& emptyPrompt);
     void nameEntered(QLineEdit* field);
-    void clearDefaultButton();
 
     state::Module1& m_module;
+    platform::KeyStrokes m_enterStrokes;
 
     platform::PictureBox* SEC_PICT = nullptr;
     QGroupBox* Frame1 = nullptr;

@@ -1,6 +1,5 @@
 #include "today_list/listen_frm.h"
 
-#include "platform/failure.h"
 #include "platform/message_box.h"
 #include "platform/window_style.h"
 
@@ -66,7 +65,7 @@ LISTEN_FRM::LISTEN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent
     // each of up to 32767 lines when the list is filled.
     DETAIL_LST->setUniformItemSizes(true);
     DETAIL_LST->installEventFilter(this);
-    connect(DETAIL_LST, &QListWidget::itemSelectionChanged, this, [this] { showDetail(selectedLine()); });
+    connect(DETAIL_LST, &QListWidget::itemSelectionChanged, this, &LISTEN_FRM::selectionChanged);
 
     Label2 = platform::control<QLabel>(this, "Label2", 400, 120, 50, 12);
     platform::setLabelText(Label2, kImportanceCaption);
@@ -121,14 +120,12 @@ void LISTEN_FRM::LoadTodayList()
     // Lines are gathered and put into the list in one go, which is what makes a long day
     // quick to open; on a failure the lines read so far still reach the list.
     QStringList lines;
-    try {
+    bool empty = false;
+    const bool loaded = platform::reported(this, [&] {
         DETAIL_LST->clear();
         platform::Recordset rs = m_module.db().openRecordset(store::listTodaySql(m_module.TODAY_STR));
-        if (rs.eof()) {
-            platform::showWarning(this, kNoneLeft, kNoneLeftTitle);
-            closeWindow();
+        if ((empty = rs.eof()))
             return;
-        }
         rs.moveLast();
         const qint16 n = platform::toInt16(rs.recordCount());
         rs.moveFirst();
@@ -145,12 +142,26 @@ void LISTEN_FRM::LoadTodayList()
             lines << row.P_DETAIL;
             rs.moveNext();
         }
-        DETAIL_LST->addItems(lines);
+    });
+    DETAIL_LST->addItems(lines);
+    if (empty) {
+        platform::showWarning(this, kNoneLeft, kNoneLeftTitle);
+        closeWindow();
+    } else if (loaded) {
         DETAIL_LST->setCurrentRow(0);
-    } catch (const platform::Failure& failure) {
-        DETAIL_LST->addItems(lines);
-        platform::showError(this, failure.description());
     }
+}
+
+void LISTEN_FRM::selectionChanged()
+{
+    // The list always keeps one line selected, so the details shown are always the line's
+    // that Delete would remove (a Ctrl+click would otherwise clear the selection).
+    const int line = selectedLine();
+    if (line < 0 && DETAIL_LST->count() > 0 && !TODAY_PLAN.empty()) {
+        DETAIL_LST->setCurrentRow(qMax(0, DETAIL_LST->currentRow()), QItemSelectionModel::ClearAndSelect);
+        return;
+    }
+    showDetail(line);
 }
 
 int LISTEN_FRM::selectedLine() const
@@ -179,12 +190,8 @@ void LISTEN_FRM::deleteSelected()
     const store::PLAN_REC row = TODAY_PLAN[size_t(line)];
     if (!platform::askYesNo(this, kDeleteQuestion, kDeleteTitle, platform::MsgAnswer::Yes))
         return;
-    try {
-        m_module.db().execute(store::deleteSql(row));
-    } catch (const platform::Failure& failure) {
-        platform::showError(this, failure.description());
+    if (!platform::reported(this, [this, &row] { m_module.db().execute(store::deleteSql(row)); }))
         return;
-    }
     LoadTodayList();
 }
 

@@ -34,6 +34,7 @@ protected:
 private:
     // The selected line, or -1 when none is.
     int selectedLine() const;
+    void selectionChanged();
     void showDetail(int line);
     void deleteSelected();
     void closeWindow();

@@ -2,11 +2,14 @@
 // there: the build calls it on every run, and an existing sec.mdb holds the user's appointments.
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
@@ -14,9 +17,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: make_db SCHEMA.sql OUT.mdb\n");
         return 2;
     }
+    // Any entry of that name counts, a link whose target is gone included: when the target
+    // comes back, the appointments must still be there.
     struct stat st {};
-    if (stat(argv[2], &st) == 0)
+    if (lstat(argv[2], &st) == 0) {
+        std::printf("make_db: %s already exists; left as it is\n", argv[2]);
         return 0;
+    }
 
     std::ifstream in(argv[1], std::ios::binary);
     if (!in) {
@@ -45,8 +52,16 @@ int main(int argc, char** argv)
         return 1;
     }
     sqlite3_close(db);
-    if (std::rename(tmp.c_str(), argv[2]) != 0) {
-        std::perror("make_db");
+    // link() never replaces an entry that appeared meanwhile, where rename() would.
+    const int linked = link(tmp.c_str(), argv[2]);
+    const int error = errno;
+    std::remove(tmp.c_str());
+    if (linked != 0 && error == EEXIST) {
+        std::printf("make_db: %s already exists; left as it is\n", argv[2]);
+        return 0;
+    }
+    if (linked != 0) {
+        std::fprintf(stderr, "make_db: %s: %s\n", argv[2], std::strerror(error));
         return 1;
     }
     return 0;

@@ -39,8 +39,8 @@ QByteArray readFile(const QString& path)
 }
 
 QString read(const QString& key) { return platform::SettingsStore::read(state::kApplication, state::kSection, key); }
-void write(const QString& key, const QString& text) { platform::SettingsStore::write(state::kApplication, state::kSection, key, text); }
-const QStringList kKeys = {state::kKeySecName, state::kKeyMyName, state::kKeySecPic};
+void write(const QString& key, const QString& text) { platform::SettingsStore::write(state::kApplication, state::kSection, {{key, text}}); }
+const QStringList kKeys = {state::kSecName.key, state::kMyName.key, state::kSecPic.key};
 
 // A picture with four coloured quarters.
 QImage quarters()
@@ -144,9 +144,9 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
-        QTest::newRow("blanks at both ends") << state::kKeyMyName << " 社長\u3000";
-        QTest::newRow("path with blanks") << state::kKeySecPic << "/home/太郎/My Pictures/girl 2.gif";
-        QTest::newRow("separators") << state::kKeySecName << "a=b; c,d #e [f] \\g \"h\"";
+        QTest::newRow("blanks at both ends") << state::kMyName.key << " 社長\u3000";
+        QTest::newRow("path with blanks") << state::kSecPic.key << "/home/太郎/My Pictures/girl 2.gif";
+        QTest::newRow("separators") << state::kSecName.key << "a=b; c,d #e [f] \\g \"h\"";
     }
     void settingsRoundTrip()
     {
@@ -155,10 +155,10 @@ private slots:
         testing::TestEnv env;
         for (const QString& k : kKeys)
             QCOMPARE(read(k), QString());
-        write(state::kKeyMyName, QStringLiteral("前から"));
+        write(state::kMyName.key, QStringLiteral("前から"));
         write(key, text);
         QCOMPARE(read(key), text);
-        QCOMPARE(read(state::kKeyMyName), key == state::kKeyMyName ? text : QStringLiteral("前から"));
+        QCOMPARE(read(state::kMyName.key), key == state::kMyName.key ? text : QStringLiteral("前から"));
         QVERIFY(QFileInfo(env.settingsPath()).size() > 0);
         QCOMPARE(platform::SettingsStore::read(state::kApplication, QStringLiteral("OTHER"), key), QString());
     }
@@ -171,7 +171,7 @@ private slots:
         QVERIFY(QDir(env.folder()).mkdir(QStringLiteral("settings.ini")));
         for (const QString& key : kKeys)
             QCOMPARE(read(key), QString());
-        QVERIFY(!failureOf([] { write(state::kKeySecName, "花子"); }).value_or(" ").trimmed().isEmpty());
+        QVERIFY(!failureOf([] { write(state::kSecName.key, "花子"); }).value_or(" ").trimmed().isEmpty());
         QVERIFY(QDir(env.settingsPath()).isEmpty());
     }
 };

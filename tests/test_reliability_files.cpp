@@ -353,7 +353,7 @@ private slots:
         QVERIFY(!box.prompt.isEmpty());
         if (kind == "no folder") { // the store's own words: a write there fails the same way
             try {
-                state::writeSetting(state::kKeySecName, QStringLiteral("受付"));
+                state::writeSettings({{state::kSecName, QStringLiteral("受付")}});
                 QFAIL("the write went through");
             } catch (const platform::Failure& failure) {
                 QCOMPARE(box.prompt, failure.description());

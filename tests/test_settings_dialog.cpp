@@ -101,7 +101,7 @@ QStringList box(const QString& prompt, const QString& title = "エラー発生�
 
 bool nothingStored(const TestEnv& env)
 {
-    return !env.hasSetting(state::kKeySecName) && !env.hasSetting(state::kKeyMyName) && !env.hasSetting(state::kKeySecPic);
+    return !env.hasSetting(state::kSecName.key) && !env.hasSetting(state::kMyName.key) && !env.hasSetting(state::kSecPic.key);
 }
 } // namespace
 
@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(w.field("S_NAME_TEXT")->text(), secName);
         QCOMPARE(w.form.isVisible(), !prompt.isEmpty());
         if (prompt.isEmpty()) { // stored as typed, the picture too
-            const QStringList stored{env.setting(state::kKeySecName), env.setting(state::kKeyMyName), env.setting(state::kKeySecPic)};
+            const QStringList stored{env.setting(state::kSecName.key), env.setting(state::kMyName.key), env.setting(state::kSecPic.key)};
             QCOMPARE(stored, QStringList({secName, myName, env.path("pic.start")}));
             QCOMPARE(QStringList({w.module.SEC_NAME_STR, w.module.MY_NAME_STR}), QStringList({secName, myName}));
         } else {
@@ -279,7 +279,7 @@ private slots:
         QFETCH(QSize, picture);
         QFETCH(QString, stored);
         TestEnv env;
-        env.setSetting(state::kKeySecPic, env.path("gone.bmp"));
+        env.setSetting(state::kSecPic.key, env.path("gone.bmp"));
         env.answerFile(fixture(env, "bmp"));
         state::Module1 module;
         MAIN_FRM main(module);
@@ -301,7 +301,7 @@ private slots:
         const bool updated = stored != "gone.bmp";
         QCOMPARE(main.findChild<QLabel*>("NAME_LABEL")->text(), updated ? "受付：" : "秘書：");
         QCOMPARE(main.findChild<platform::PictureBox*>("SEC_PICT")->picture().size(), picture);
-        const QStringList settings{env.setting(state::kKeySecName), env.setting(state::kKeyMyName), env.setting(state::kKeySecPic)};
+        const QStringList settings{env.setting(state::kSecName.key), env.setting(state::kMyName.key), env.setting(state::kSecPic.key)};
         QCOMPARE(settings, QStringList({updated ? "受付" : "", updated ? "社長" : "", env.path(stored)}));
 
         // The next start reads the store again: a picture that was not stored is gone.

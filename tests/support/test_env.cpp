@@ -115,7 +115,7 @@ QStringList TestEnv::prompts() const
 
 void TestEnv::setSetting(const QString& key, const QString& value)
 {
-    platform::SettingsStore::write(state::kApplication, state::kSection, key, value);
+    platform::SettingsStore::write(state::kApplication, state::kSection, {{key, value}});
 }
 
 QString TestEnv::setting(const QString& key) const

@@ -39,25 +39,17 @@ constexpr int kTypingLimit = 6;
 constexpr int kLongestName = 5;
 
 // The typing limit of a name field. QLineEdit's own limit cuts a longer text the moment it is
-// set, and a stored name longer than the limit must show whole: so an edit may not make the text
-// longer than the limit or than it was before the edit, and a longer name can only shrink. The
-// length before the edit is taken from every change of the text, undo and redo included, which
-// never run through the validator.
+// set, and a stored name longer than the limit must show whole: so the limit is the longer of
+// the two. It depends on nothing typed since, because undo and redo bring back texts without
+// asking the validator, and a text it would then call invalid lets the next edit through unchecked.
 class TypingLimit : public QValidator {
 public:
-    TypingLimit(QLineEdit* field, int limit) : QValidator(field), m_limit(limit), m_before(field->text().size())
-    {
-        connect(field, &QLineEdit::textChanged, this, [this](const QString& text) { m_before = text.size(); });
-    }
+    TypingLimit(QLineEdit* field, int limit) : QValidator(field), m_limit(qMax<qsizetype>(limit, field->text().size())) {}
 
-    State validate(QString& input, int&) const override
-    {
-        return input.size() > m_limit && input.size() > m_before ? Invalid : Acceptable;
-    }
+    State validate(QString& input, int&) const override { return input.size() > m_limit ? Invalid : Acceptable; }
 
 private:
-    int m_limit;
-    qsizetype m_before;
+    qsizetype m_limit;
 };
 
 void limitTyping(QLineEdit* field, int limit)

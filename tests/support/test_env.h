@@ -4,6 +4,7 @@
 #include "platform/file_dialog.h"
 #include "platform/message_box.h"
 #include "state/module1.h"
+#include "state/text.h"
 #include "store/plan_store.h"
 
 #include <QDateTime>
@@ -44,15 +45,11 @@ public:
 
     void setNow(const QDateTime& now);
 
-    // Message boxes. Yes/No boxes take the queued answers in order (No when none is queued,
-    // which is counted as unscripted); OK boxes need no answer.
+    // Message boxes. Yes/No boxes take the queued answers in order (No when none is queued);
+    // OK boxes need no answer.
     void answer(platform::MsgAnswer answer) { m_answers << answer; }
     const QList<platform::MessageRequest>& shown() const { return m_shown; }
-    QStringList prompts() const;
     void clearShown() { m_shown.clear(); }
-    int unscripted() const { return m_unscripted; }
-    // Called while each box is "open", before it answers.
-    std::function<void(const platform::MessageRequest&)> whileShown;
 
     // The file dialog: the queued answers in order (a cancel when none is queued).
     void answerFile(const std::optional<QString>& path) { m_files << path; }
@@ -68,12 +65,16 @@ public:
     void insert(const store::PLAN_REC& row) const;
     QList<store::PLAN_REC> rows(const QString& where = {}) const; // in insertion order
     int count(const QString& where = {}) const;
+    // Every row as one line, columns joined by "|", NUL and backslash escaped so that a NUL shows
+    // in a failure message and two different rows never read the same.
+    QStringList table() const;
+    // Every box shown, as box() writes it.
+    QStringList told() const;
 
 private:
     QTemporaryDir m_dir;
     QList<platform::MessageRequest> m_shown;
     QList<platform::MsgAnswer> m_answers;
-    int m_unscripted = 0;
     QList<std::optional<QString>> m_files;
     QList<platform::FileDialogRequest> m_fileRequests;
 };
@@ -90,6 +91,19 @@ struct StartedMain {
     QImage picture() const;
 };
 
+// A row as table() writes it.
+QString line(const store::PLAN_REC& row);
+
+// A box as told() writes it: the prompt, then the title, icon and buttons where they are not an
+// OK box with the program's title and no icon.
+QString box(const QString& prompt, const QString& title = platform::programTitle(),
+            platform::MsgIcon icon = platform::MsgIcon::None, platform::MsgButtons buttons = platform::MsgButtons::Ok);
+
+// Looks up a control by its objectName; a missing one fails the test with its name.
+#define CHILD(var, Type, parent, name)                                                                             \
+    auto* var = (parent)->findChild<Type*>(QString::fromUtf8(name));                                                 \
+    QVERIFY2(var, name)
+
 // A row for the tests, medium importance, empty place and notice unless given.
 store::PLAN_REC rec(const QString& date, const QString& hour, const QString& minute, const QString& detail,
                     qint16 importance = 1, const QString& place = {}, const QString& notice = {});
@@ -100,8 +114,5 @@ void makeDatabase(const QString& path);
 // Runs action on the next modal dialog that opens, polling until it appears (up to 10 s).
 // For code under test that calls exec().
 void onNextModal(std::function<void(QWidget*)> action);
-
-// Presses a key on a widget, as the user would (key press and release).
-void press(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
 } // namespace testing

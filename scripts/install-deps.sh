@@ -12,6 +12,12 @@ packages=(
 if [ "${1:-}" = "--gui-tools" ]; then
   packages+=(xvfb openbox xdotool imagemagick)
 fi
+# What scripts/check-package.sh needs to make the Debian package (dpkg-shlibdeps reads the
+# program's libraries; CPack finds programs with file), validate its metadata and drive the
+# installed program as a new user on a private display.
+if [ "${1:-}" = "--package-tools" ]; then
+  packages+=(dpkg-dev file desktop-file-utils appstream xvfb openbox xdotool sqlite3 passwd)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -19,6 +19,12 @@
 #   sec.png     24x24  PNG    tool bar: secretary settings (person + gear)
 #   delete.png  24x24  PNG    tool bar: purge past data (waste bin)
 #   door.png    24x24  PNG    tool bar: exit (open door + arrow)
+#   icons/hicolor/scalable/apps/io.github.meridocal.Meridocal.svg
+#                             the program icon for the desktop's menus, as drawing
+#                             commands: the same calendar page and pen as icon.png
+#   icons/hicolor/NxN/apps/io.github.meridocal.Meridocal.png
+#                             the same, rendered at 16, 22, 24, 32, 48, 64, 128, 256
+#                             (needs rsvg-convert, Debian's librsvg2-bin)
 #
 # Most pictures are drawn at 4x their final size and reduced, which gives
 # smooth (anti-aliased) edges.
@@ -185,5 +191,40 @@ small door \
   -stroke none -fill "$INK" -draw "circle 30 50 33 50" \
   -fill '#2f9e55' -stroke '#1d6b37' -strokewidth 3 \
   -draw "polygon 46,40 70,40 70,26 94,50 70,74 70,60 46,60"
+
+###########################################################################
+# 5. desktop icons - the calendar page of icon.png, written as SVG on the
+#    same 128x128 grid, then rendered at the theme's usual sizes
+###########################################################################
+command -v rsvg-convert >/dev/null || { echo "rsvg-convert is required (librsvg2-bin)" >&2; exit 1; }
+ID=io.github.meridocal.Meridocal
+THEME=$OUT/icons/hicolor
+mkdir -p "$THEME/scalable/apps"
+SVG=$THEME/scalable/apps/$ID.svg
+cat >"$SVG" <<'SVGEND'
+<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 128 128">
+  <rect x="14" y="18" width="104" height="104" rx="12" fill="#000000" fill-opacity="0.25"/>
+  <rect x="8" y="12" width="104" height="104" rx="12" fill="#ffffff" stroke="#34425e" stroke-width="6"/>
+  <rect x="11" y="15" width="98" height="29" rx="9" fill="#d9434f"/>
+  <rect x="11" y="30" width="98" height="14" fill="#d9434f"/>
+  <rect x="30" y="4" width="10" height="22" rx="5" fill="#34425e"/>
+  <rect x="80" y="4" width="10" height="22" rx="5" fill="#34425e"/>
+  <g fill="#9fb4d6">
+    <rect x="22" y="56" width="14" height="10"/><rect x="44" y="56" width="14" height="10"/>
+    <rect x="66" y="56" width="14" height="10"/><rect x="88" y="56" width="12" height="10"/>
+    <rect x="22" y="76" width="14" height="10"/><rect x="66" y="76" width="14" height="10"/>
+    <rect x="22" y="96" width="14" height="10"/><rect x="44" y="96" width="14" height="10"/>
+  </g>
+  <rect x="44" y="76" width="14" height="10" fill="#d9434f"/>
+  <polygon points="70,114 78,96 114,60 124,70 88,106" fill="#f2b632" stroke="#34425e" stroke-width="4"
+           stroke-linejoin="round"/>
+  <polygon points="70,114 74,104 80,110" fill="#34425e"/>
+  <polygon points="114,60 124,70 127,66 118,57" fill="#8a5a2b"/>
+</svg>
+SVGEND
+for n in 16 22 24 32 48 64 128 256; do
+  mkdir -p "$THEME/${n}x$n/apps"
+  rsvg-convert -w "$n" -h "$n" "$SVG" | convert - "${PNGOPT[@]}" "PNG32:$THEME/${n}x$n/apps/$ID.png"
+done
 
 echo "artwork written to $OUT"

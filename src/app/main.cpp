@@ -8,6 +8,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("MERIDOCAL"));
+    // Lets the desktop match the windows to the installed entry and its icon.
+    QApplication::setDesktopFileName(QStringLiteral("io.github.meridocal.Meridocal"));
     platform::installJapaneseEnvironment(app);
 
     state::Module1 module;

@@ -4,7 +4,10 @@
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/settings_store.h"
+#include "platform/user_data.h"
 #include "state/text.h"
+
+#include <QFileInfo>
 
 namespace state {
 
@@ -38,7 +41,20 @@ QString folderPrefix(const QString& folder)
 
 QString databasePath()
 {
-    return folderPrefix(platform::programFolder()) + QStringLiteral("sec.mdb");
+    const QString beside = folderPrefix(platform::programFolder()) + QStringLiteral("sec.mdb");
+    const QFileInfo besideInfo(beside);
+    if (besideInfo.exists() || besideInfo.isSymLink() || !platform::isOrdinaryFile(templatePath()))
+        return beside;
+    const QString own = platform::userDataFolder() + QStringLiteral("/meridocal/sec.mdb");
+    platform::copyOnFirstStart(templatePath(), own);
+    return own;
+}
+
+QString templatePath()
+{
+    // The build gives the way from the program's folder to the data folder under the same
+    // prefix, so the installed tree works wherever it is put or unpacked.
+    return folderPrefix(platform::programFolder()) + QStringLiteral(MERIDOCAL_TEMPLATE_FROM_PROGRAM);
 }
 
 QString defaultPicturePath()

@@ -41,7 +41,13 @@ void writeSettings(const QList<std::pair<Setting, QString>>& values);
 
 // The program folder followed by one separator: "/opt/app/" for "/opt/app", "/" for the root.
 QString folderPrefix(const QString& folder);
-QString databasePath(); // program folder + "sec.mdb"
+// Where the appointments are: "sec.mdb" beside the program when there is one there (the build
+// folder, an unpacked folder) or when the program is not installed. An installed program has
+// only the empty template under its prefix: each user then keeps their own copy in their data
+// folder, made from the template on their first start (a platform::Failure when that fails).
+QString databasePath();
+// The empty table an installed program brings, found from the program folder.
+QString templatePath();
 QString defaultPicturePath(); // program folder + "girl.gif"
 
 // Today's date as the P_DATE key, from the clock.

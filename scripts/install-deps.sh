@@ -6,7 +6,7 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-translations-l10n qt6-image-formats-plugins
-  libsqlite3-dev
+  libsqlite3-dev libical-dev tzdata qtkeychain-qt6-dev
   fonts-ipafont-gothic
 )
 if [ "${1:-}" = "--gui-tools" ]; then

@@ -89,7 +89,7 @@ private slots:
         leave(installed.user + QStringLiteral(".created"), "");
         leave(installed.user, content);
         testing::StartedMain main;
-        QCOMPARE(installed.env.prompts().value(0), prompt);
+        QCOMPARE(installed.env.told().value(0), prompt);
         QCOMPARE(bytes(installed.user), content);
         QCOMPARE(QFileInfo::exists(installed.user), !content.isNull());
     }

@@ -39,15 +39,21 @@ QString folderPrefix(const QString& folder)
     return folder + QLatin1Char('/');
 }
 
-QString databasePath()
+QString databaseLocation()
 {
     const QString beside = folderPrefix(platform::programFolder()) + QStringLiteral("sec.mdb");
     const QFileInfo besideInfo(beside);
     if (besideInfo.exists() || besideInfo.isSymLink() || !platform::isOrdinaryFile(templatePath()))
         return beside;
-    const QString own = platform::userDataFolder() + QStringLiteral("/meridocal/sec.mdb");
-    platform::copyOnFirstStart(templatePath(), own);
-    return own;
+    return platform::userDataFolder() + QStringLiteral("/meridocal/sec.mdb");
+}
+
+QString databasePath()
+{
+    const QString location = databaseLocation();
+    if (location != folderPrefix(platform::programFolder()) + QStringLiteral("sec.mdb"))
+        platform::copyOnFirstStart(templatePath(), location);
+    return location;
 }
 
 QString templatePath()

@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-translations-l10n qt6-image-formats-plugins
   libsqlite3-dev
+  libical-dev tzdata
   fonts-ipafont-gothic
 )
 if [ "${1:-}" = "--gui-tools" ]; then

@@ -9,6 +9,7 @@
 
 #include <libical/ical.h>
 
+#include <limits>
 #include <memory>
 #include <set>
 
@@ -110,29 +111,47 @@ icaltimetype icalTime(const QDate& date, const QTime& time, const icaltimezone* 
     return t;
 }
 
+// Times are compared as local wall-clock seconds (a day's number times 86400 plus the time of
+// day): only a time in a zone needs converting, once, and the rest is arithmetic. A difference
+// of a daylight-saving hour at most in a length does not matter to what it decides.
+using Local = qint64;
+constexpr Local kNoTime = std::numeric_limits<Local>::min();
+constexpr Local kDay = 86400;
+
+Local local(const QDate& date, const QTime& time)
+{
+    return date.isValid() && time.isValid() ? date.toJulianDay() * kDay + time.msecsSinceStartOfDay() / 1000 : kNoTime;
+}
+
+QDate dateOf(Local t)
+{
+    return QDate::fromJulianDay(t / kDay);
+}
+
 // A time as this machine's local time: a time in UTC or in a zone converted, a floating time
-// taken as it is, a date as 00:00 of that day. Invalid when the time cannot be read.
-QDateTime localTime(const icaltimetype& t)
+// taken as it is, a date as 00:00 of that day. kNoTime when the time cannot be read.
+Local localTime(const icaltimetype& t)
 {
     const QDate date(t.year, t.month, t.day);
     if (t.is_date)
-        return QDateTime(date, QTime(0, 0));
-    if (!t.zone)
-        return QDateTime(date, QTime(t.hour, t.minute, t.second));
-    if (!date.isValid())
-        return {};
-    return QDateTime::fromSecsSinceEpoch(icaltime_as_timet_with_zone(t, t.zone));
+        return local(date, QTime(0, 0));
+    if (!t.zone || !date.isValid())
+        return local(date, QTime(t.hour, t.minute, t.second));
+    const QDateTime converted = QDateTime::fromSecsSinceEpoch(icaltime_as_timet_with_zone(t, t.zone));
+    return local(converted.date(), converted.time());
 }
 
 // The same moment in the frame of like: its zone, floating local time, or a date.
-icaltimetype inFrameOf(const QDateTime& local, const icaltimetype& like)
+icaltimetype inFrameOf(Local t, const icaltimetype& like)
 {
-    icaltimetype t = like.zone && !like.is_date
-        ? icaltime_from_timet_with_zone(local.toSecsSinceEpoch(), 0, like.zone)
-        : icalTime(local.date(), like.is_date ? QTime(0, 0) : local.time(), nullptr);
-    t.is_date = like.is_date;
-    t.zone = like.zone;
-    return t;
+    const QDate date = dateOf(t);
+    const QTime time = QTime::fromMSecsSinceStartOfDay(int(t % kDay) * 1000);
+    icaltimetype result = like.zone && !like.is_date
+        ? icaltime_from_timet_with_zone(QDateTime(date, time).toSecsSinceEpoch(), 0, like.zone)
+        : icalTime(date, like.is_date ? QTime(0, 0) : time, nullptr);
+    result.is_date = like.is_date;
+    result.zone = like.zone;
+    return result;
 }
 
 // The zone a TZID names: the calendar's own VTIMEZONE, else the system's zone of that name.
@@ -182,7 +201,7 @@ QString unreadable(const QByteArray& text)
 class Reader {
 public:
     explicit Reader(const QDate& today)
-        : m_todayStart(today, QTime(0, 0)), m_windowEnd(today.addDays(kSpanDays), QTime(0, 0))
+        : m_todayStart(local(today, QTime(0, 0))), m_windowEnd(m_todayStart + kSpanDays * kDay)
     {
     }
 
@@ -198,15 +217,15 @@ public:
     ReadResult& result() { return m_result; }
 
 private:
-    void expand(icalproperty* rule, const icaltimetype& start, const QDateTime& from, std::set<QDateTime>& starts);
+    void expand(icalproperty* rule, const icaltimetype& start, Local from, std::set<Local>& starts);
 
-    QDateTime m_todayStart;
-    QDateTime m_windowEnd;
-    QHash<QString, std::vector<QDateTime>> m_overridden;
+    Local m_todayStart;
+    Local m_windowEnd;
+    QHash<QString, std::vector<Local>> m_overridden;
     ReadResult m_result;
 };
 
-void Reader::expand(icalproperty* rule, const icaltimetype& start, const QDateTime& from, std::set<QDateTime>& starts)
+void Reader::expand(icalproperty* rule, const icaltimetype& start, Local from, std::set<Local>& starts)
 {
     const icalrecurrencetype recurrence = icalproperty_get_rrule(rule);
     icalrecur_iterator* it = icalrecur_iterator_new(recurrence, start);
@@ -220,11 +239,11 @@ void Reader::expand(icalproperty* rule, const icaltimetype& start, const QDateTi
         if (icaltime_is_null_time(t))
             break;
         t.zone = start.zone;
-        const QDateTime local = localTime(t);
-        if (local >= m_windowEnd)
+        const Local instance = localTime(t);
+        if (instance >= m_windowEnd)
             break;
-        if (local >= from)
-            starts.insert(local);
+        if (instance >= from)
+            starts.insert(instance);
     }
     icalrecur_iterator_free(it);
 }
@@ -237,7 +256,7 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
     }
     icalproperty* startProperty = icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY);
     const icaltimetype start = startProperty ? timeOf(startProperty, calendar) : icaltime_null_time();
-    const QDateTime first = localTime(start);
+    const Local first = localTime(start);
 
     bool shortened = false;
     auto fit = [&shortened](const QString& text, const char* column) {
@@ -250,21 +269,21 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
     rec.P_PLACE = fit(textOf(event, ICAL_LOCATION_PROPERTY, kExactLocation, false), "P_PLACE");
     rec.P_NOTICE = fit(textOf(event, ICAL_DESCRIPTION_PROPERTY, kExactDescription, false), "P_NOTICE");
     rec.P_IMPORTANCE = importanceOf(event);
-    if (state::trimBlanks(rec.P_DETAIL).isEmpty() || !first.isValid()) {
+    if (state::trimBlanks(rec.P_DETAIL).isEmpty() || first == kNoTime) {
         ++m_result.unusable;
         return;
     }
 
     // Without an end a date lasts its day and a time is a moment.
-    QDateTime end = start.is_date ? first.addDays(1) : first;
+    Local end = start.is_date ? first + kDay : first;
     if (icalproperty* p = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY))
         end = localTime(timeOf(p, calendar));
     else if (icalproperty* p = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY))
-        end = first.addSecs(icaldurationtype_as_int(icalproperty_get_duration(p)));
-    const qint64 length = end.isValid() ? std::max<qint64>(0, first.secsTo(end)) : 0;
-    const QDateTime from = m_todayStart.addSecs(-length);
+        end = first + icaldurationtype_as_int(icalproperty_get_duration(p));
+    const Local length = end == kNoTime ? 0 : std::max<Local>(0, end - first);
+    const Local from = m_todayStart - length;
 
-    std::set<QDateTime> starts{first};
+    std::set<Local> starts{first};
     bool recurring = false;
     for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); p;
          p = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
@@ -279,30 +298,30 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
     for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
         const icaltimetype t = timeOf(p, calendar);
-        const QDateTime excluded = localTime(t);
+        const Local excluded = localTime(t);
         // A date excludes every instance on that day, whatever its time.
-        std::erase_if(starts, [&](const QDateTime& s) { return t.is_date ? s.date() == excluded.date() : s == excluded; });
+        std::erase_if(starts, [&](Local s) { return t.is_date ? s / kDay == excluded / kDay : s == excluded; });
     }
     if (!icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY))
-        for (const QDateTime& replaced : m_overridden.value(QString::fromUtf8(icalcomponent_get_uid(event))))
+        for (Local replaced : m_overridden.value(QString::fromUtf8(icalcomponent_get_uid(event))))
             starts.erase(replaced);
 
     const QString uid = QString::fromUtf8(icalcomponent_get_uid(event));
     const size_t before = m_result.rows.size();
     bool past = false;
-    for (const QDateTime& s : starts) {
-        if (!s.isValid() || s.date().year() > 9999 || (recurring && s >= m_windowEnd))
+    for (Local s : starts) {
+        if (s == kNoTime || dateOf(s).year() > 9999 || (recurring && s >= m_windowEnd))
             continue;
-        if (s < m_todayStart && s.addSecs(length) <= m_todayStart) {
+        if (s < m_todayStart && s + length <= m_todayStart) {
             past = true;
             continue;
         }
-        rec.P_DATE = state::dateKey(s.date());
-        rec.P_HOUR = state::twoDigits(s.time().hour());
+        rec.P_DATE = state::dateKey(dateOf(s));
+        rec.P_HOUR = state::twoDigits(int(s % kDay / 3600));
         // The minute stays as the calendar has it (10:20 stays 20), though the entry form offers
         // quarter hours only: a rounded time would not be the time agreed on, and a sync would
         // move the event on the server. P_MIN is two characters of text and read as text.
-        rec.P_MIN = state::twoDigits(s.time().minute());
+        rec.P_MIN = state::twoDigits(int(s % kDay / 60 % 60));
         m_result.rows.push_back({rec, uid, shortened});
     }
     if (past && m_result.rows.size() == before)
@@ -325,7 +344,11 @@ QString uidFor(const store::PLAN_REC& row)
 
 QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp)
 {
-    const QDate date = QDate::fromString(row.P_DATE, QStringLiteral("yyyy/MM/dd"));
+    // Read by hand: QDate::fromString's format parser costs more than the rest of the event.
+    const QStringView key(row.P_DATE);
+    const QDate date = key.size() == 10 && key[4] == u'/' && key[7] == u'/'
+        ? QDate(key.left(4).toInt(), key.mid(5, 2).toInt(), key.right(2).toInt())
+        : QDate();
     const QTime time(row.P_HOUR.toInt(), row.P_MIN.toInt());
     if (!date.isValid() || !time.isValid() || row.P_HOUR.size() != 2 || row.P_MIN.size() != 2)
         throw platform::Failure(QStringLiteral("日付か時刻の読めない予定があります（%1 %2時%3分「%4」）。")

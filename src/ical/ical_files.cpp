@@ -55,10 +55,12 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
 {
     QByteArray events;
     int count = 0;
+    const QDateTime stamp = now.toUTC(); // once: each conversion from local time asks the system
+
     db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns + QStringLiteral(" FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, rowid"),
                   {}, [&](const platform::Row& values) {
                       const store::PLAN_REC rec = store::storedRow(values).rec;
-                      events += eventText(rec, uidFor(rec), now);
+                      events += eventText(rec, uidFor(rec), stamp);
                       ++count;
                       return true;
                   });

@@ -18,9 +18,11 @@ namespace {
 
 // Recurrences become appointments for this many days from today.
 constexpr int kSpanDays = 366;
-// A rule gives at most this many instances, so that one repeating by the second, or written to
-// keep a reader busy, still ends.
+// A rule is followed for at most this many steps, so that one repeating by the second, or
+// written to keep a reader busy, still ends; and it gives at most this many appointments (one an
+// hour for the whole span is 8,784).
 constexpr int kMaxSteps = 100000;
+constexpr size_t kMaxInstances = 10000;
 
 using Component = std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)>;
 
@@ -234,7 +236,7 @@ void Reader::expand(icalproperty* rule, const icaltimetype& start, Local from, s
     // Without COUNT the rule can start near today instead of walking from its first instance.
     if (recurrence.count == 0 && localTime(start) < from)
         icalrecur_iterator_set_start(it, inFrameOf(from, start));
-    for (int step = 0; step < kMaxSteps; ++step) {
+    for (int step = 0; step < kMaxSteps && starts.size() < kMaxInstances; ++step) {
         icaltimetype t = icalrecur_iterator_next(it);
         if (icaltime_is_null_time(t))
             break;

@@ -160,6 +160,22 @@ private slots:
         QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("2件の予定が入っています。"));
     }
 
+    void cancelledOrFailedExportKeepsTheOldFile()
+    {
+        TestEnv env;
+        env.exec(QStringLiteral("INSERT INTO PLAN_DAT VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
+        StartedMain main;
+        run(main, "actionExportIcal");
+        run(main, "actionImportIcal");
+        QCOMPARE(env.fileRequests().size(), 2);
+        QVERIFY(env.shown().isEmpty());
+        write(env.path("old.ics"), "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
+        env.answerFile(env.path("old.ics"));
+        run(main, "actionExportIcal");
+        QCOMPARE(env.prompts(), QStringList{"日付か時刻の読めない予定があります（2000/13/45 09時30分「壊れた行」）。"});
+        QCOMPARE(read(env.path("old.ics")), QByteArray("BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n"));
+    }
+
     void importsWhatCalendarProgramsWrite_data()
     {
         QTest::addColumn<QByteArray>("file");

@@ -311,6 +311,7 @@ void MAIN_FRM::importIcal()
             report = ical::importFile(m_module.db(), *path, platform::Clock::now().date());
         }))
         return;
+    refresh(); // the count behind the box is already the new one
     QStringList lines{kImported.arg(report.added)};
     const std::pair<int, const QString*> skipped[] = {{report.duplicates, &kSkippedDuplicates},
                                                       {report.past, &kSkippedPast},
@@ -321,7 +322,6 @@ void MAIN_FRM::importIcal()
             lines << text->arg(count);
     platform::messageBox(this, {lines.join(QLatin1Char('\r')), platform::programTitle(), platform::MsgIcon::None,
                                 platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
-    refresh();
 }
 
 void MAIN_FRM::mnuExit_Click()

@@ -6,9 +6,11 @@
 
 #include <QCryptographicHash>
 #include <QHash>
+#include <QStringList>
 
 #include <libical/ical.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <set>

@@ -1,9 +1,11 @@
 #include "main_window/main_frm.h"
 
 #include "about/ver_frm.h"
+#include "ical/ical_files.h"
 #include "plan_entry/plan_frm.h"
 #include "platform/clock.h"
 #include "platform/failure.h"
+#include "platform/file_dialog.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/picture.h"
@@ -33,6 +35,15 @@ const QString kPurgeTitle = QStringLiteral("ﾃﾞｰﾀﾒﾝﾃﾅﾝｽ");
 const QString kPurged = QStringLiteral("削除されました");
 const QString kStop = QStringLiteral("、おやめください。");
 const QString kToolsMenu = QStringLiteral("ﾂｰﾙ(&T)");
+const QString kExportIcal = QStringLiteral("iCalendar 書き出し(&E)…");
+const QString kImportIcal = QStringLiteral("iCalendar 読み込み(&I)…");
+const QString kIcalFilter = QStringLiteral("iCalendar (*.ics)|*.ics|");
+const QString kExported = QStringLiteral("%1件の予定を書き出しました。");
+const QString kImported = QStringLiteral("%1件の予定を読み込みました。");
+const QString kSkippedDuplicates = QStringLiteral("重複のため読み込まなかった予定：%1件");
+const QString kSkippedPast = QStringLiteral("昨日までに終わったため読み込まなかった予定：%1件");
+const QString kShortened = QStringLiteral("文字数が多すぎるため短くした予定：%1件");
+const QString kSkippedUnusable = QStringLiteral("用件か日時がないため読み込まなかった予定：%1件");
 
 constexpr int kClientWidth = 341;
 constexpr int kClientHeight = 144;
@@ -129,6 +140,13 @@ void MAIN_FRM::buildMenus()
 
 void MAIN_FRM::buildToolsMenu()
 {
+    auto addItem = [this](const char* name, const QString& caption, void (MAIN_FRM::*handler)()) {
+        QAction* action = m_toolsMenu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, handler);
+    };
+    addItem("actionExportIcal", kExportIcal, &MAIN_FRM::exportIcal);
+    addItem("actionImportIcal", kImportIcal, &MAIN_FRM::importIcal);
 }
 
 void MAIN_FRM::buildToolBar()
@@ -272,6 +290,38 @@ void MAIN_FRM::mnuData_Click()
         return;
     platform::messageBox(this, {kPurged, platform::programTitle(), platform::MsgIcon::None, platform::MsgButtons::Ok,
                                 platform::MsgAnswer::Ok});
+}
+
+void MAIN_FRM::exportIcal()
+{
+    const std::optional<QString> path = platform::openFileDialog(this, {kIcalFilter, 1, false, true, QStringLiteral("ics")});
+    int count = 0;
+    if (!path
+        || !platform::reported(this, [&] { count = ical::exportFile(m_module.db(), *path, platform::Clock::now()); }))
+        return;
+    platform::messageBox(this, {kExported.arg(count), platform::programTitle(), platform::MsgIcon::None,
+                                platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
+}
+
+void MAIN_FRM::importIcal()
+{
+    const std::optional<QString> path = platform::openFileDialog(this, {kIcalFilter});
+    ical::ImportReport report;
+    if (!path || !platform::reported(this, [&] {
+            report = ical::importFile(m_module.db(), *path, platform::Clock::now().date());
+        }))
+        return;
+    refresh(); // the count behind the box is already the new one
+    QStringList lines{kImported.arg(report.added)};
+    const std::pair<int, const QString*> skipped[] = {{report.duplicates, &kSkippedDuplicates},
+                                                      {report.past, &kSkippedPast},
+                                                      {report.shortened, &kShortened},
+                                                      {report.unusable, &kSkippedUnusable}};
+    for (const auto& [count, text] : skipped)
+        if (count > 0)
+            lines << text->arg(count);
+    platform::messageBox(this, {lines.join(QLatin1Char('\r')), platform::programTitle(), platform::MsgIcon::None,
+                                platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
 }
 
 void MAIN_FRM::mnuExit_Click()

@@ -47,6 +47,8 @@ private:
     template <class Dialog> void openDialog();
     void buildMenus();
     void buildToolsMenu();
+    void exportIcal();
+    void importIcal();
     void buildToolBar();
     void showPicture();
     void setTodayListEnabled(bool enabled);

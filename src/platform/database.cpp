@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <sqlite3.h>
 
@@ -239,7 +240,37 @@ std::unique_ptr<Database> Database::open(const QString& path)
 
 Database::~Database()
 {
+    for (sqlite3_stmt* stmt : std::as_const(m_idle))
+        sqlite3_finalize(stmt);
     sqlite3_close_v2(m_db);
+}
+
+sqlite3_stmt* Database::take(const QString& sql, const QVariantList& values)
+{
+    sqlite3_stmt* stmt = values.isEmpty() ? nullptr : m_idle.take(sql);
+    if (!stmt)
+        return prepareBound(m_db, sql, values);
+    try {
+        for (int i = 0; i < values.size(); ++i)
+            bind(m_db, stmt, i + 1, values[i]);
+    } catch (...) {
+        sqlite3_finalize(stmt);
+        throw;
+    }
+    return stmt;
+}
+
+void Database::giveBack(const QString& sql, sqlite3_stmt* stmt, bool keep)
+{
+    // A few dozen at most: the program's own statements, never texts built from values.
+    constexpr int kKept = 32;
+    if (!keep || m_idle.size() >= kKept || m_idle.contains(sql)) {
+        sqlite3_finalize(stmt);
+        return;
+    }
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    m_idle.insert(sql, stmt);
 }
 
 void Database::execute(const QString& sql)
@@ -249,9 +280,10 @@ void Database::execute(const QString& sql)
 
 int Database::run(const QString& sql, const QVariantList& values)
 {
-    Statement statement{prepareBound(m_db, sql, values)};
+    sqlite3_stmt* stmt = take(sql, values);
+    const auto back = qScopeGuard([&] { giveBack(sql, stmt, !values.isEmpty()); });
     int rc;
-    while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE)
         fail(m_db, rc);
@@ -270,11 +302,12 @@ std::vector<Row> Database::query(const QString& sql, const QVariantList& values)
 
 void Database::forEachRow(const QString& sql, const QVariantList& values, const std::function<bool(const Row&)>& visit)
 {
-    Statement statement{prepareBound(m_db, sql, values)};
-    const int columns = sqlite3_column_count(statement.stmt);
+    sqlite3_stmt* stmt = take(sql, values);
+    const auto back = qScopeGuard([&] { giveBack(sql, stmt, !values.isEmpty()); });
+    const int columns = sqlite3_column_count(stmt);
     int rc;
-    while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
-        if (!visit(readRow(statement.stmt, columns)))
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if (!visit(readRow(stmt, columns)))
             return;
     }
     if (rc != SQLITE_DONE)

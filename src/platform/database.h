@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -9,6 +10,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace platform {
 
@@ -54,7 +56,12 @@ public:
 
 private:
     explicit Database(sqlite3* db) : m_db(db) {}
+    // Statements with bound values are kept prepared by their text while idle: an import or a
+    // sync repeats the same few, and preparing one costs more than running it.
+    sqlite3_stmt* take(const QString& sql, const QVariantList& values);
+    void giveBack(const QString& sql, sqlite3_stmt* stmt, bool keep);
     sqlite3* m_db = nullptr;
+    QHash<QString, sqlite3_stmt*> m_idle;
 };
 
 // All statements between its construction and commit() take effect together or not at all:

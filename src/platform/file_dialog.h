@@ -9,12 +9,15 @@ class QWidget;
 
 namespace platform {
 
-// An open-file request. filter is the program's own list: descriptions and patterns
-// alternating, each followed by "|". filterIndex counts from 1.
+// A file request. filter is the program's own list: descriptions and patterns alternating,
+// each followed by "|". filterIndex counts from 1. A save request asks before replacing a file
+// and adds defaultSuffix to a name typed without one.
 struct FileDialogRequest {
     QString filter;
     int filterIndex = 1;
     bool hideReadOnly = false;
+    bool save = false;
+    QString defaultSuffix = {};
 };
 
 // The chosen path, or nothing when the user cancelled. The dialog does not insist that a

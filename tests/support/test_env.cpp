@@ -173,6 +173,14 @@ QString box(const QString& prompt, const QString& title, platform::MsgIcon icon,
         .arg(buttons == platform::MsgButtons::YesNo ? ", yes/no" : "");
 }
 
+QStringList TestEnv::prompts() const
+{
+    QStringList result;
+    for (const auto& request : m_shown)
+        result << request.prompt;
+    return result;
+}
+
 QStringList TestEnv::told() const
 {
     QStringList result;

@@ -49,6 +49,7 @@ public:
     // OK boxes need no answer.
     void answer(platform::MsgAnswer answer) { m_answers << answer; }
     const QList<platform::MessageRequest>& shown() const { return m_shown; }
+    QStringList prompts() const;
     void clearShown() { m_shown.clear(); }
 
     // The file dialog: the queued answers in order (a cancel when none is queued).

@@ -1,4 +1,5 @@
 #include "main_window/main_frm.h"
+#include "platform/single_instance.h"
 #include "platform/window_style.h"
 #include "state/module1.h"
 
@@ -8,10 +9,15 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("MERIDOCAL"));
+    // A second start on the same sec.mdb only brings the running secretary to the front.
+    platform::SingleInstance instance;
+    if (!instance.claim(state::databasePath()))
+        return 0;
     platform::installJapaneseEnvironment(app);
 
     state::Module1 module;
     MAIN_FRM window(module);
+    QObject::connect(&instance, &platform::SingleInstance::activationRequested, &window, &MAIN_FRM::bringToFront);
     window.start();
     return QApplication::exec();
 }

@@ -30,10 +30,12 @@ public:
     // Start-up, then the window shown centred on the screen, then the first refresh.
     void start();
     // Opens the database, reads the settings, and fills the date, greeting and picture;
-    // past appointments are purged. Runs once, before the window is first shown.
+    // past appointments are purged. Runs once, before the window is first shown; from then on
+    // the greeting and the day follow the clock.
     void startUp();
     // Redraws what the dialogs may have changed: picture, name, today's count and the
-    // enabling of the way into today's list. Runs after the first show and after each dialog.
+    // enabling of the way into today's list, and plans today's reminders anew. Runs after the
+    // first show, after each dialog and when the day turns.
     void refresh();
 
     void mnuConfirm_Click();

@@ -2,19 +2,26 @@
 
 #include "about/ver_frm.h"
 #include "ical/ical_files.h"
+#include "day_turns/day_turns.h"
 #include "plan_entry/plan_frm.h"
+#include "platform/autostart.h"
 #include "platform/clock.h"
 #include "platform/failure.h"
 #include "platform/file_dialog.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
+#include "platform/notifications.h"
 #include "platform/picture.h"
 #include "platform/window_style.h"
+#include "reminders/reminder_window.h"
+#include "reminders/reminders.h"
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
 #include "today_list/listen_frm.h"
 
+#include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFrame>
@@ -44,6 +51,21 @@ const QString kSkippedDuplicates = QStringLiteral("重複のため読み込ま�
 const QString kSkippedPast = QStringLiteral("昨日までに終わったため読み込まなかった予定：%1件");
 const QString kShortened = QStringLiteral("文字数が多すぎるため短くした予定：%1件");
 const QString kSkippedUnusable = QStringLiteral("用件か日時がないため読み込まなかった予定：%1件");
+const QString kNoticeMenu = QStringLiteral("お知らせ(&R)");
+const QString kStartAtLogin = QStringLiteral("ログイン時に起動(&A)");
+const QString kInternalError = QStringLiteral("Internal Error");
+const QString kGreetings[] = {QStringLiteral("おはようございます。"), QStringLiteral("こんにちわ。"),
+                              QStringLiteral("こんばんわ。"), QStringLiteral("遅くまで大変ですね。")};
+// The reminder in the secretary's voice: the user's name, the hour and minute as stored, the subject.
+const QString kReminder = QStringLiteral("%1、%2時%3分から「%4」です。");
+const QString kReminderPlace = QStringLiteral("場所：");
+const struct {
+    const char* name;
+    const char* caption;
+    int minutes;
+} kNoticeChoices[] = {{"noticeOff", "しない", -1},   {"noticeAtTime", "時刻ちょうど", 0}, {"notice5", "5分前", 5},
+                      {"notice10", "10分前", 10}, {"notice15", "15分前", 15},          {"notice30", "30分前", 30},
+                      {"notice60", "60分前", 60}};
 
 constexpr int kClientWidth = 341;
 constexpr int kClientHeight = 144;
@@ -51,13 +73,7 @@ constexpr int kClientHeight = 144;
 
 QString greetingForHour(int hour)
 {
-    if (hour < 12)
-        return QStringLiteral("おはようございます。");
-    if (hour < 17)
-        return QStringLiteral("こんにちわ。");
-    if (hour < 22)
-        return QStringLiteral("こんばんわ。");
-    return QStringLiteral("遅くまで大変ですね。");
+    return kGreetings[partOfDay(hour)];
 }
 
 MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent), m_module(module)
@@ -94,6 +110,18 @@ MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent
     SEC_PICT->setCursor(QCursor(QPixmap(QStringLiteral(":/pointer.png")), 1, 1));
     connect(SEC_PICT, &platform::PictureBox::pressed, this, [this] { PICT_DOWN = true; });
     connect(SEC_PICT, &platform::PictureBox::moved, this, &MAIN_FRM::pictureMoved);
+
+    // The clock is followed from the end of a start-up that set the day; the reminders follow the
+    // same look at the clock, so that one wake-up a minute serves both.
+    m_dayTurns = new DayTurns(this);
+    m_reminders = new Reminders(this);
+    connect(m_dayTurns, &DayTurns::greetingTurned, this, &MAIN_FRM::showGreeting);
+    connect(m_dayTurns, &DayTurns::dayTurned, this, [this] { m_dayTurnPending = true; });
+    connect(m_dayTurns, &DayTurns::checked, this, [this] {
+        catchUpWithDay();
+        m_reminders->check();
+    });
+    connect(m_reminders, &Reminders::due, this, &MAIN_FRM::remind);
 
     buildMenus();
     buildToolBar();
@@ -147,6 +175,51 @@ void MAIN_FRM::buildToolsMenu()
     };
     addItem("actionExportIcal", kExportIcal, &MAIN_FRM::exportIcal);
     addItem("actionImportIcal", kImportIcal, &MAIN_FRM::importIcal);
+    m_toolsMenu->addSeparator();
+    QMenu* notice = m_toolsMenu->addMenu(kNoticeMenu);
+    notice->setObjectName(QStringLiteral("menuNotice"));
+    m_noticeChoices = new QActionGroup(notice);
+    m_noticeChoices->setExclusive(true);
+    for (const auto& choice : kNoticeChoices) {
+        QAction* action = notice->addAction(QString::fromUtf8(choice.caption));
+        action->setObjectName(QString::fromLatin1(choice.name));
+        action->setCheckable(true);
+        action->setData(choice.minutes);
+        m_noticeChoices->addAction(action);
+    }
+    connect(m_noticeChoices, &QActionGroup::triggered, this, &MAIN_FRM::chooseNotice);
+
+    m_startAtLogin = m_toolsMenu->addAction(kStartAtLogin);
+    m_startAtLogin->setObjectName(QStringLiteral("mnuStartAtLogin"));
+    m_startAtLogin->setCheckable(true);
+    connect(m_startAtLogin, &QAction::triggered, this, &MAIN_FRM::toggleStartAtLogin);
+
+    // What the marks show is read from where it is kept, each time the menu opens.
+    connect(m_toolsMenu, &QMenu::aboutToShow, this, &MAIN_FRM::showToolsState);
+    showToolsState();
+}
+
+void MAIN_FRM::showToolsState()
+{
+    const int minutes = state::noticeMinutes();
+    for (QAction* choice : m_noticeChoices->actions())
+        choice->setChecked(choice->data().toInt() == minutes || (minutes < 0 && choice->data().toInt() < 0));
+    m_startAtLogin->setChecked(platform::startsAtLogin(QCoreApplication::applicationFilePath()));
+}
+
+void MAIN_FRM::chooseNotice(QAction* choice)
+{
+    platform::reported(this, [choice] {
+        state::writeSettings({{state::kNoticeMin, QString::number(choice->data().toInt())}});
+    }, kInternalError, platform::MsgIcon::Critical);
+    showToolsState();
+    platform::reported(this, [this] { planReminders(); });
+}
+
+void MAIN_FRM::toggleStartAtLogin(bool on)
+{
+    platform::reported(this, [on] { platform::setStartAtLogin(QCoreApplication::applicationFilePath(), on); });
+    showToolsState();
 }
 
 void MAIN_FRM::buildToolBar()
@@ -210,12 +283,32 @@ void MAIN_FRM::startUp()
     // A picture that cannot be shown is reported, but it must not keep today's date from
     // being set: without it the count and the purges would work on an empty date.
     showPicture();
+    setDay();
+    m_dayTurns->start();
+}
 
+void MAIN_FRM::setDay()
+{
+    m_dayTurnPending = false;
     const QDate today = platform::Clock::now().date();
     m_module.TODAY_STR = state::dateKey(today);
     platform::setLabelText(DATE_TEXT, state::dateCaption(today));
-    platform::setLabelText(GREETING_LABEL, greetingForHour(platform::Clock::now().time().hour()));
+    showGreeting();
     platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
+}
+
+void MAIN_FRM::showGreeting()
+{
+    platform::setLabelText(GREETING_LABEL, greetingForHour(platform::Clock::now().time().hour()));
+}
+
+void MAIN_FRM::catchUpWithDay()
+{
+    // A window of ours that is open keeps the day it was opened on; the day turns when it closes.
+    if (!m_dayTurnPending || QApplication::activeModalWidget())
+        return;
+    setDay();
+    refresh();
 }
 
 void MAIN_FRM::showPicture()
@@ -240,7 +333,34 @@ void MAIN_FRM::refresh()
             setTodayListEnabled(true);
             platform::setLabelText(TELL_LABEL, QString::number(count) + kAppointments);
         }
+        planReminders();
     });
+}
+
+void MAIN_FRM::planReminders()
+{
+    m_reminders->plan(m_module.db(), m_module.TODAY_STR, state::noticeMinutes());
+}
+
+void MAIN_FRM::remind(const store::PLAN_REC& appointment)
+{
+    platform::Notification notification;
+    notification.appName = platform::programTitle();
+    notification.summary = m_module.SEC_NAME_STR.isEmpty() ? platform::programTitle() : m_module.SEC_NAME_STR;
+    notification.body = kReminder.arg(m_module.MY_NAME_STR, appointment.P_HOUR, appointment.P_MIN, appointment.P_DETAIL);
+    if (!state::trimBlanks(appointment.P_PLACE).isEmpty())
+        notification.body += QLatin1Char('\n') + kReminderPlace + appointment.P_PLACE;
+    notification.picturePath = m_module.SEC_PIC_PATH;
+    notification.urgent = appointment.P_IMPORTANCE == 0;
+    platform::notify(notification, this, [this, notification] { (new ReminderWindow(notification, this))->show(); });
+}
+
+void MAIN_FRM::bringToFront()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void MAIN_FRM::setTodayListEnabled(bool enabled)
@@ -256,6 +376,8 @@ template <class Dialog> void MAIN_FRM::openDialog()
         if (dialog.prepare())
             dialog.exec();
     }
+    if (m_dayTurnPending)
+        setDay();
     refresh();
 }
 

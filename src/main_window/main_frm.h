@@ -4,13 +4,19 @@
 
 #include <QMainWindow>
 
+class DayTurns;
 class QAction;
+class QActionGroup;
 class QFrame;
 class QLabel;
 class QMenu;
 class QToolBar;
+class Reminders;
 namespace platform {
 class PictureBox;
+}
+namespace store {
+struct PLAN_REC;
 }
 
 // The start-up window: the secretary's picture, today's date, a greeting, today's count,
@@ -24,10 +30,12 @@ public:
     // Start-up, then the window shown centred on the screen, then the first refresh.
     void start();
     // Opens the database, reads the settings, and fills the date, greeting and picture;
-    // past appointments are purged. Runs once, before the window is first shown.
+    // past appointments are purged. Runs once, before the window is first shown; from then on
+    // the greeting and the day follow the clock.
     void startUp();
     // Redraws what the dialogs may have changed: picture, name, today's count and the
-    // enabling of the way into today's list. Runs after the first show and after each dialog.
+    // enabling of the way into today's list, and plans today's reminders anew. Runs after the
+    // first show, after each dialog and when the day turns.
     void refresh();
 
     void mnuConfirm_Click();
@@ -37,6 +45,8 @@ public:
     void mnuExit_Click();
     void mnuVersion_Click();
     void Toolbar1_ButtonClick(const QString& key);
+    // Another start of the program on the same sec.mdb asks this one to come to the front.
+    void bringToFront();
 
     bool pictureWarningArmed() const { return PICT_DOWN; }
 
@@ -53,10 +63,21 @@ private:
     void showPicture();
     void setTodayListEnabled(bool enabled);
     void pictureMoved();
+    void setDay();
+    void showGreeting();
+    void catchUpWithDay();
+    void planReminders();
+    void remind(const store::PLAN_REC& appointment);
+    void chooseNotice(QAction* choice);
+    void toggleStartAtLogin(bool on);
+    void showToolsState();
 
     state::Module1& m_module;
     bool PICT_DOWN = false;
     bool m_warningShown = false;
+    bool m_dayTurnPending = false;
+    DayTurns* m_dayTurns = nullptr;
+    Reminders* m_reminders = nullptr;
 
     QToolBar* Toolbar1 = nullptr;
     QFrame* Frame1 = nullptr;
@@ -77,6 +98,8 @@ private:
     QAction* mnuExit = nullptr;
     QAction* mnuVersion = nullptr;
     QAction* m_listenButton = nullptr;
+    QActionGroup* m_noticeChoices = nullptr;
+    QAction* m_startAtLogin = nullptr;
 };
 
 // The greeting for an hour of the day, 0 to 23.

@@ -24,6 +24,13 @@ QString readSetting(const Setting& setting)
     return text.isEmpty() ? setting.fallback : text;
 }
 
+int noticeMinutes()
+{
+    bool ok = false;
+    const int minutes = readSetting(kNoticeMin).toInt(&ok);
+    return ok ? minutes : kNoticeMin.fallback.toInt();
+}
+
 void writeSettings(const QList<std::pair<Setting, QString>>& values)
 {
     QList<std::pair<QString, QString>> texts;

@@ -33,9 +33,14 @@ inline const Setting kSecName{QStringLiteral("SEC_NAME"), QStringLiteral("秘書
 inline const Setting kMyName{QStringLiteral("MY_NAME"), QStringLiteral("社長")};
 // The fallback is the default picture path, which depends on where the program runs.
 inline const Setting kSecPic{QStringLiteral("SEC_PIC"), QString()};
+// Minutes between a reminder and its appointment; -1 for no reminders.
+inline const Setting kNoticeMin{QStringLiteral("NOTICE_MIN"), QStringLiteral("10")};
 
 // The stored text, or the setting's fallback when it is missing or empty.
 QString readSetting(const Setting& setting);
+// The stored lead time of reminders in minutes (negative: none); a text that is not a whole
+// number counts as the fallback.
+int noticeMinutes();
 // Writes the values together: all or, with a platform::Failure, none.
 void writeSettings(const QList<std::pair<Setting, QString>>& values);
 

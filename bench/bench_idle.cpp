@@ -1,0 +1,102 @@
+// What the main window costs while nobody uses it, with 500 appointments today and the real clock:
+// it should look at the clock about once a minute (plus a reminder's moment, when one falls in
+// the measured time) and otherwise neither wake up nor use the processor.
+//   bench_idle [seconds]   (60 when not given)
+#include "platform/clock.h"
+#include "platform/message_box.h"
+#include "state/module1.h"
+#include "support/test_env.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kAppointments = 500;
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Counts the timer events the program handles, except those of the timer that ends the run.
+class WakeUps : public QObject {
+public:
+    explicit WakeUps(const QObject* ignored) : m_ignored(ignored) {}
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Timer && watched != m_ignored)
+            ++count;
+        return false;
+    }
+
+private:
+    const QObject* m_ignored;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Reminders due while it runs go to the program's own window, not to the desktop of whoever
+    // runs the benchmark.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+
+    testing::TestEnv env;
+    platform::Clock::useSystem();
+    // A box would wait for a person who is not there; say what it said and stop.
+    platform::setMessageHandler([](const platform::MessageRequest& request) -> platform::MsgAnswer {
+        std::fprintf(stderr, "bench_idle: box \"%s\"\n", qPrintable(request.prompt));
+        std::exit(1);
+    });
+    // Today's appointments on the quarter-hour grid, about five at each quarter of the day.
+    env.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < ")
+             + QString::number(kAppointments - 1) + QStringLiteral(") INSERT INTO PLAN_DAT SELECT '")
+             + state::todayString()
+             + QStringLiteral("', printf('%02d', i / 4 % 24), printf('%02d', i % 4 * 15), '打合せ ' || i, i % 3,"
+                              " '会議室', '' FROM n"));
+
+    testing::StartedMain main;
+    // Let start-up and the reminders due at once settle before measuring.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 1000)
+        app.processEvents(QEventLoop::AllEvents, 100);
+
+    QTimer end;
+    end.setSingleShot(true);
+    end.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&end, &QTimer::timeout, &app, &QCoreApplication::quit);
+    WakeUps wakeUps(&end);
+    app.installEventFilter(&wakeUps);
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    end.start(seconds * 1000);
+    app.exec();
+    const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+    app.removeEventFilter(&wakeUps);
+
+    std::printf("idle-seconds %.1f\n", wallSeconds);
+    std::printf("idle-cpu-seconds %.4f\n", cpu);
+    std::printf("idle-wakeups-per-minute %.1f\n", wakeUps.count * 60.0 / wallSeconds);
+    std::printf("ratio idle-cpu %.6f\n", cpu / wallSeconds);
+    return env.count() == kAppointments ? 0 : 1;
+}

@@ -1,6 +1,7 @@
 #include "main_window/main_frm.h"
 
 #include "about/ver_frm.h"
+#include "all_list/all_list_window.h"
 #include "plan_entry/plan_frm.h"
 #include "platform/clock.h"
 #include "platform/failure.h"
@@ -129,6 +130,11 @@ void MAIN_FRM::buildMenus()
 
 void MAIN_FRM::buildToolsMenu()
 {
+    QAction* allList = m_toolsMenu->addAction(QStringLiteral("予定一覧(&L)"));
+    allList->setObjectName(QStringLiteral("actionAllList"));
+    allList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    allList->setShortcutContext(Qt::WindowShortcut);
+    connect(allList, &QAction::triggered, this, [this] { openDialog<AllListWindow>(); });
 }
 
 void MAIN_FRM::buildToolBar()

@@ -33,6 +33,8 @@ inline const Setting kSecName{QStringLiteral("SEC_NAME"), QStringLiteral("秘書
 inline const Setting kMyName{QStringLiteral("MY_NAME"), QStringLiteral("社長")};
 // The fallback is the default picture path, which depends on where the program runs.
 inline const Setting kSecPic{QStringLiteral("SEC_PIC"), QString()};
+// The list of all appointments' size and place (saveGeometry in base64); none until first closed.
+inline const Setting kAllListGeometry{QStringLiteral("ALL_LIST_GEOMETRY"), QString()};
 
 // The stored text, or the setting's fallback when it is missing or empty.
 QString readSetting(const Setting& setting);

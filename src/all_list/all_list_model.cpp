@@ -16,8 +16,7 @@ const QString kWeekdays = QStringLiteral("月火水木金土日");
 constexpr int kPage = 256;
 // Pages kept at a time: a few screens either side of the view.
 constexpr size_t kKeptPages = 16;
-// A search with more matches than this finds a page soonest along the index, as the whole list
-// does; with fewer, the matches lie so far apart that one pass over the table is quicker.
+// Past this many matches a search reads its pages along the index, as the whole list does.
 constexpr int kDenseMatches = 4 * kPage;
 
 // The list's order, PLAN_DAT_KEY's (the rowid ends every entry of an index): "+" before each
@@ -50,7 +49,16 @@ QString marks(qint16 importance)
 }
 } // namespace
 
-AllListModel::AllListModel(state::Module1& module, QObject* parent) : QAbstractTableModel(parent), m_module(module) {}
+AllListModel::AllListModel(state::Module1& module, QObject* parent) : QAbstractTableModel(parent), m_module(module)
+{
+    m_counting.setMaxThreadCount(1);
+}
+
+AllListModel::~AllListModel()
+{
+    ++m_generation;
+    m_counting.waitForDone();
+}
 
 AllListModel::Filter AllListModel::filterFor(const QString& search)
 {
@@ -69,34 +77,83 @@ AllListModel::Filter AllListModel::filterFor(const QString& search)
     return filter;
 }
 
-void AllListModel::load(const QString& search)
+void AllListModel::load(const QString& search, bool countNow)
 {
+    platform::Database& db = m_module.db();
     Filter filter = filterFor(search);
-    std::vector<store::StoredRow> first;
-    int rows = 0;
-    if (search.isEmpty()) {
-        rows = count(filter);
-    } else {
-        // One pass over the table yields a search's first page and, when that is all it finds,
-        // its count too.
-        filter.scan = true;
-        first = read(filter, nullptr, false, 0, kPage + 1);
-        rows = first.size() > size_t(kPage) ? count(filter) : int(first.size());
-        first.resize(std::min(first.size(), size_t(kPage)));
-        filter.scan = rows <= kDenseMatches;
-    }
+    // A search finds its first page in one pass over the table, the whole list along the index;
+    // one row more tells whether there is more than a page.
+    filter.scan = !search.isEmpty();
+    std::vector<store::StoredRow> first = read(db, filter, nullptr, false, 0, kPage + 1);
+    std::optional<int> total;
+    if (first.size() <= size_t(kPage))
+        total = int(first.size());
+    else if (countNow)
+        total = count(db, filter);
+    first.resize(std::min(first.size(), size_t(kPage)));
     beginResetModel();
+    ++m_generation;
     m_search = search;
     m_filter = filter;
-    m_count = rows;
+    m_total.reset();
+    m_count = int(first.size());
     m_pages.clear();
-    if (!first.empty())
-        m_pages.emplace(0, std::move(first));
+    m_pages.emplace(0, std::move(first));
     endResetModel();
+    if (total)
+        setTotal(*total);
+    else
+        countAside();
 }
 
-std::vector<store::StoredRow> AllListModel::read(const Filter& filter, const store::StoredRow* anchor, bool backwards,
-                                                 int skip, int limit) const
+void AllListModel::countAside()
+{
+    // Counting a million rows is a pass over the whole index: another connection does it while
+    // the user already sees the first rows and can scroll them.
+    m_counting.start([this, path = m_module.db().path(), filter = m_filter, generation = int(m_generation)] {
+        if (generation != m_generation)
+            return;
+        int rows = 0;
+        QString failure;
+        try {
+            rows = count(*platform::Database::open(path), filter);
+        } catch (...) {
+            failure = platform::describeCurrentException();
+        }
+        QMetaObject::invokeMethod(
+            this, [this, generation, rows, failure] { counted(generation, rows, failure); }, Qt::QueuedConnection);
+    });
+}
+
+void AllListModel::counted(int generation, int rows, const QString& failure)
+{
+    if (generation != m_generation)
+        return;
+    if (failure.isEmpty())
+        setTotal(rows);
+    else
+        emit readFailed(failure);
+}
+
+void AllListModel::setTotal(int rows)
+{
+    m_total = rows;
+    // Sparse matches lie so far apart along the index that a pass over the table finds a page sooner.
+    m_filter.scan = !m_search.isEmpty() && rows <= kDenseMatches;
+    if (rows > m_count) {
+        beginInsertRows({}, m_count, rows - 1);
+        m_count = rows;
+        endInsertRows();
+    } else if (rows < m_count) {
+        beginRemoveRows({}, rows, m_count - 1);
+        m_count = rows;
+        endRemoveRows();
+    }
+    emit totalChanged();
+}
+
+std::vector<store::StoredRow> AllListModel::read(platform::Database& db, const Filter& filter,
+                                                 const store::StoredRow* anchor, bool backwards, int skip, int limit)
 {
     const QString prefix = filter.scan ? QStringLiteral("+") : QString();
     QString sql = QStringLiteral("SELECT ") + store::kRowColumns + QStringLiteral(" FROM PLAN_DAT WHERE ") + filter.where;
@@ -107,7 +164,7 @@ std::vector<store::StoredRow> AllListModel::read(const Filter& filter, const sto
         + QStringLiteral(" LIMIT ? OFFSET ?");
     values << limit << skip;
     std::vector<store::StoredRow> rows;
-    m_module.db().forEachRow(sql, values, [&rows](const platform::Row& row) {
+    db.forEachRow(sql, values, [&rows](const platform::Row& row) {
         rows.push_back(store::storedRow(row));
         return true;
     });
@@ -116,13 +173,13 @@ std::vector<store::StoredRow> AllListModel::read(const Filter& filter, const sto
     return rows;
 }
 
-int AllListModel::count(const Filter& filter, const store::StoredRow* before) const
+int AllListModel::count(platform::Database& db, const Filter& filter, const store::StoredRow* before)
 {
     QString sql = QStringLiteral("SELECT count(*) FROM PLAN_DAT WHERE ") + filter.where;
     QVariantList values = filter.values;
     if (before)
         beyond(sql, values, filter.scan ? QStringLiteral("+") : QString(), *before, true);
-    return int(m_module.db().query(sql, values).front().front().toLongLong());
+    return int(db.query(sql, values).front().front().toLongLong());
 }
 
 const std::vector<store::StoredRow>& AllListModel::page(int number) const
@@ -153,7 +210,7 @@ const std::vector<store::StoredRow>& AllListModel::page(int number) const
         else
             nearer(&rows.front(), true, known * kPage - first - wanted);
     }
-    std::vector<store::StoredRow> rows = read(m_filter, anchor, backwards, std::max(skip, 0), wanted);
+    std::vector<store::StoredRow> rows = read(m_module.db(), m_filter, anchor, backwards, std::max(skip, 0), wanted);
     if (m_pages.size() >= kKeptPages)
         m_pages.erase(std::max_element(m_pages.begin(), m_pages.end(), [number](const auto& a, const auto& b) {
             return std::abs(a.first - number) < std::abs(b.first - number);
@@ -179,7 +236,7 @@ std::optional<int> AllListModel::positionOf(qint64 id) const
     if (found.empty())
         return std::nullopt;
     const store::StoredRow row = store::storedRow(found.front());
-    return count(m_filter, &row);
+    return count(m_module.db(), m_filter, &row);
 }
 
 int AllListModel::rowCount(const QModelIndex& parent) const

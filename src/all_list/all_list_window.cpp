@@ -95,6 +95,7 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
     connect(m_searchField, &QLineEdit::returnPressed, this, &AllListWindow::applySearch);
     connect(m_table, &QAbstractItemView::activated, this, &AllListWindow::changeRow);
     m_table->installEventFilter(this);
+    connect(m_model, &AllListModel::totalChanged, this, &AllListWindow::showCount);
     connect(m_model, &AllListModel::readFailed, this, [this](const QString& description) {
         platform::showError(this, description);
     });
@@ -106,17 +107,17 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
 bool AllListWindow::prepare()
 {
     m_table->setFocus();
-    return reload(QString(), 0);
+    return reload(QString(), false, 0);
 }
 
-bool AllListWindow::reload(const QString& search, int position, std::optional<qint64> id)
+bool AllListWindow::reload(const QString& search, bool countNow, int position, std::optional<qint64> id)
 {
-    if (!platform::reported(this, [&] { m_model->load(search); }))
+    if (!platform::reported(this, [&] { m_model->load(search, countNow); }))
         return false;
     if (id)
         platform::reported(this, [&] { position = m_model->positionOf(*id).value_or(position); });
+    showCount();
     const int rows = m_model->rowCount();
-    m_countLabel->setText(kCount.arg(rows));
     if (rows > 0) {
         const QModelIndex index = m_model->index(std::clamp(position, 0, rows - 1), 0);
         m_table->setCurrentIndex(index);
@@ -125,12 +126,17 @@ bool AllListWindow::reload(const QString& search, int position, std::optional<qi
     return true;
 }
 
+void AllListWindow::showCount()
+{
+    m_countLabel->setText(m_model->total() ? kCount.arg(*m_model->total()) : QString());
+}
+
 void AllListWindow::applySearch()
 {
     m_searchDelay.stop();
     const QString search = state::trimBlanks(m_searchField->text());
     if (search != m_model->search())
-        reload(search, 0);
+        reload(search, false, 0);
 }
 
 void AllListWindow::changeRow(const QModelIndex& index)
@@ -145,7 +151,7 @@ void AllListWindow::changeRow(const QModelIndex& index)
     }
     // Read again whatever the form did: the user sees the table as it is now, the row selected
     // where its new date and time put it.
-    reload(m_model->search(), index.row(), row->id);
+    reload(m_model->search(), true, index.row(), row->id);
 }
 
 void AllListWindow::deleteRow()
@@ -158,7 +164,7 @@ void AllListWindow::deleteRow()
         return;
     // By its identity: a twin with the same texts stays.
     if (platform::reported(this, [&] { store::remove(m_module.db(), row->id); }))
-        reload(m_model->search(), position);
+        reload(m_model->search(), true, position);
 }
 
 bool AllListWindow::eventFilter(QObject* watched, QEvent* event)

@@ -36,8 +36,10 @@ private:
     void changeRow(const QModelIndex& index);
     void deleteRow();
     // Reads the list again and selects the row of id where it stands now, or else the row at
-    // position (the last one when fewer are left). False when the list could not be read.
-    bool reload(const QString& search, int position, std::optional<qint64> id = std::nullopt);
+    // position (the last one when fewer are left), counting the rows first when countNow. False
+    // when the list could not be read.
+    bool reload(const QString& search, bool countNow, int position, std::optional<qint64> id = std::nullopt);
+    void showCount();
 
     state::Module1& m_module;
     AllListModel* m_model = nullptr;

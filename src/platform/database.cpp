@@ -281,6 +281,11 @@ void Database::forEachRow(const QString& sql, const QVariantList& values, const 
         fail(m_db, rc);
 }
 
+QString Database::path() const
+{
+    return QFile::decodeName(sqlite3_db_filename(m_db, "main"));
+}
+
 qint64 Database::lastInsertRowId() const
 {
     return sqlite3_last_insert_rowid(m_db);

@@ -65,15 +65,9 @@ AllListModel::Filter AllListModel::filterFor(const QString& search)
     Filter filter;
     if (search.isEmpty())
         return filter;
-    // The text is a value, and its own '\', '%' and '_' are escaped: it matches only itself.
-    // LIKE ignores the case of Latin letters.
-    QString pattern = search;
-    pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('%'), QLatin1String("\\%"))
-        .replace(QLatin1Char('_'), QLatin1String("\\_"));
-    filter.where = QStringLiteral("(P_DETAIL LIKE ?1 ESCAPE '\\' OR P_PLACE LIKE ?1 ESCAPE '\\'"
-                                  " OR P_NOTICE LIKE ?1 ESCAPE '\\')");
-    filter.values = {QLatin1Char('%') + pattern + QLatin1Char('%')};
+    // The text is a value, matched as it stands: no character of it is a pattern.
+    filter.where = QStringLiteral("contains_text(lower(?), P_DETAIL, P_PLACE, P_NOTICE)");
+    filter.values = {search};
     return filter;
 }
 

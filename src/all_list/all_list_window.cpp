@@ -58,6 +58,8 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setWordWrap(false);
+    // Tab moves between the window's controls, not from cell to cell.
+    m_table->setTabKeyNavigation(false);
     m_table->verticalHeader()->hide();
     // Rows of one fixed height: the view never measures a row, however many there are.
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -169,7 +171,13 @@ void AllListWindow::deleteRow()
 
 bool AllListWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != m_table || event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Delete)
+    if (watched != m_table || event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // The repeats of an Enter held down as it saved in the entry form must not open it again.
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->isAutoRepeat())
+        return true;
+    if (key->key() != Qt::Key_Delete)
         return QDialog::eventFilter(watched, event);
     deleteRow();
     return true;

@@ -29,11 +29,22 @@ QString keys(const QString& prefix, const QString& suffix = {})
     return names.join(QStringLiteral(", "));
 }
 
-// Narrows a statement to the rows after (or before) the anchor in the list's order.
-void beyond(QString& sql, QVariantList& values, const QString& prefix, const store::StoredRow& anchor, bool before)
+// The statement's text from "FROM" on: the filter's condition and, given an anchor, the rows after
+// (or before) it in the list's order. Without any condition the engine counts a table by its pages.
+QString from(const QString& where, QVariantList& values, const QString& prefix, const store::StoredRow* anchor,
+             bool before)
 {
-    sql += QStringLiteral(" AND (%1) %2 (?, ?, ?, ?, ?)").arg(keys(prefix), before ? QStringLiteral("<") : QStringLiteral(">"));
-    values << anchor.rec.P_DATE << anchor.rec.P_HOUR << anchor.rec.P_MIN << anchor.rec.P_DETAIL << anchor.id;
+    QStringList conditions;
+    if (!where.isEmpty())
+        conditions << where;
+    if (anchor) {
+        const QString comparison = before ? QStringLiteral("<") : QStringLiteral(">");
+        conditions << QStringLiteral("(%1) %2 (?, ?, ?, ?, ?)").arg(keys(prefix), comparison);
+        values << anchor->rec.P_DATE << anchor->rec.P_HOUR << anchor->rec.P_MIN << anchor->rec.P_DETAIL << anchor->id;
+    }
+    if (conditions.isEmpty())
+        return QStringLiteral(" FROM PLAN_DAT");
+    return QStringLiteral(" FROM PLAN_DAT WHERE ") + conditions.join(QStringLiteral(" AND "));
 }
 
 QString dateText(const QString& key)
@@ -150,10 +161,8 @@ std::vector<store::StoredRow> AllListModel::read(platform::Database& db, const F
                                                  const store::StoredRow* anchor, bool backwards, int skip, int limit)
 {
     const QString prefix = filter.scan ? QStringLiteral("+") : QString();
-    QString sql = QStringLiteral("SELECT ") + store::kRowColumns + QStringLiteral(" FROM PLAN_DAT WHERE ") + filter.where;
     QVariantList values = filter.values;
-    if (anchor)
-        beyond(sql, values, prefix, *anchor, backwards);
+    QString sql = QStringLiteral("SELECT ") + store::kRowColumns + from(filter.where, values, prefix, anchor, backwards);
     sql += QStringLiteral(" ORDER BY ") + keys(prefix, backwards ? QStringLiteral(" DESC") : QString())
         + QStringLiteral(" LIMIT ? OFFSET ?");
     values << limit << skip;
@@ -169,10 +178,9 @@ std::vector<store::StoredRow> AllListModel::read(platform::Database& db, const F
 
 int AllListModel::count(platform::Database& db, const Filter& filter, const store::StoredRow* before)
 {
-    QString sql = QStringLiteral("SELECT count(*) FROM PLAN_DAT WHERE ") + filter.where;
     QVariantList values = filter.values;
-    if (before)
-        beyond(sql, values, filter.scan ? QStringLiteral("+") : QString(), *before, true);
+    const QString prefix = filter.scan ? QStringLiteral("+") : QString();
+    const QString sql = QStringLiteral("SELECT count(*)") + from(filter.where, values, prefix, before, true);
     return int(db.query(sql, values).front().front().toLongLong());
 }
 

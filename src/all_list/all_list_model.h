@@ -47,7 +47,7 @@ signals:
 
 private:
     struct Filter {
-        QString where = QStringLiteral("1");
+        QString where; // none for every row
         QVariantList values;
         // Sparse matches are found sooner by one pass over the table than along the index.
         bool scan = false;

@@ -79,15 +79,14 @@ private slots:
                            "('2000/04/15','09','30','会議',1,'',''), ('2001/01/01','00','00','元日',0,'',''),"
                            "('2000/04/14','18','00','懇親会',1,'','')");
         QCOMPARE(w.window->size(), QSize(760, 480));
-        QStringList headers{w.window->windowTitle()};
+        QString headers = w.window->windowTitle();
         for (int c = 0; c < 6; ++c)
-            headers << w.table()->model()->headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers.join(' '), "予定一覧 日付 時刻 重要度 用件 場所 備考");
+            headers += ' ' + w.table()->model()->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers, "予定一覧 日付 時刻 重要度 用件 場所 備考");
         QCOMPARE(w.shown(), QStringList({">*1999/12/31(金)|23時45分|!|大晦日||", "*2000/04/14(金)|18時00分|!!|懇親会||",
                                          "2000/04/15(土)|09時30分|!!|会議||", "2000/04/15(土)|09時30分|!|来客|応接室|",
                                          "2000/04/15(土)|10時00分|!!|朝礼||", "2000/04/16(日)|09時00分|!!!|会議|本社|資料",
                                          "2001/01/01(月)|00時00分|!!!|元日||"}));
-        QCOMPARE(w.count(), "7件");
         w.window->resize(800, 500);
         w.window->close();
         AllListWindow again(w.module);
@@ -124,10 +123,12 @@ private slots:
                  "('2000/04/21','15','00','AxB',1,'',''), ('2000/04/22','16','00','its',1,'','')");
         QList<store::PLAN_REC> rows = w.env.rows(); // in the order of their ids
         std::ranges::stable_sort(rows, {}, [](const auto& r) { return std::tuple(r.P_DATE, r.P_HOUR, r.P_DETAIL); });
+        rows.removeIf([&](const auto& r) {
+            return !(r.P_DETAIL + '\n' + r.P_PLACE + '\n' + r.P_NOTICE).contains(typed.trimmed(), Qt::CaseInsensitive);
+        });
         QStringList expected;
         for (const auto& r : rows)
-            if ((r.P_DETAIL + '\n' + r.P_PLACE + '\n' + r.P_NOTICE).contains(typed.trimmed(), Qt::CaseInsensitive))
-                expected << (expected.isEmpty() ? ">" : "") + r.P_DETAIL + '|' + r.P_PLACE;
+            expected << (expected.isEmpty() ? ">" : "") + r.P_DETAIL + '|' + r.P_PLACE;
         QCOMPARE(QString::number(expected.size()) + "件", found);
         auto* field = w.window->findChild<QLineEdit*>("searchField");
         QVERIFY2(field, "searchField");
@@ -147,52 +148,51 @@ private slots:
     void change_data()
     {
         QTest::addColumn<int>("pick");
-        QTest::addColumn<QString>("subject");
-        QTest::addColumn<QString>("hour");
+        QTest::addColumn<QString>("typed"); // subject|hour
         QTest::addColumn<QString>("meanwhile"); // what another program does while the form is open
         QTest::addColumn<QStringList>("asked");
         QTest::addColumn<QStringList>("after");
         const QStringList kept{"10時00分| 会議|A", "10時00分|会議|B", ">11時00分|来客|"};
         const QString closing = "予定を登録せずに終了しますか？ [終了確認] 1 1 1";
-        QTest::newRow("twin differing in blanks") << 1 << "会議" << "10" << "" << QStringList{}
+        QTest::newRow("twin differing in blanks") << 1 << "会議|10" << "" << QStringList{}
                                                   << QStringList{"10時00分| 会議|A", ">10時00分|会議|C", "11時00分|来客|"};
-        QTest::newRow("moved earlier") << 2 << "打合せ" << "09" << "" << QStringList{}
+        QTest::newRow("moved earlier") << 2 << "打合せ|09" << "" << QStringList{}
                                        << QStringList{">09時00分|打合せ|C", "10時00分| 会議|A", "10時00分|会議|B"};
-        QTest::newRow("duplicate") << 2 << "会議 " << "10" << ""
+        QTest::newRow("duplicate") << 2 << "会議 |10" << ""
                                    << QStringList{"同じ用件が存在します。 [ﾃﾞｰﾀ重複ｴﾗｰ] 2 0 0", closing} << kept;
-        QTest::newRow("empty subject") << 2 << "　 " << "11" << ""
+        QTest::newRow("empty subject") << 2 << "　 |11" << ""
                                        << QStringList{"用件を入力して下さい。 [入力ｴﾗｰ] 2 0 0", closing} << kept;
         QTest::newRow("deleted meanwhile")
-            << 2 << "来客" << "11" << "DELETE FROM PLAN_DAT WHERE P_DETAIL = '来客'"
+            << 2 << "来客|11" << "DELETE FROM PLAN_DAT WHERE P_DETAIL = '来客'"
             << QStringList{"この予定はほかのプログラムで削除されたため、変更できません。 [ミルドカ] 2 0 0", closing}
             << QStringList{"10時00分| 会議|A", ">10時00分|会議|B"};
     }
     void change()
     {
         QFETCH(int, pick);
-        QFETCH(QString, subject);
-        QFETCH(QString, hour);
+        QFETCH(QString, typed);
         QFETCH(QString, meanwhile);
         QFETCH(QStringList, asked);
         QFETCH(QStringList, after);
         Opened w(kValues + "('2000/04/15','10','00',' 会議',1,'A',''), ('2000/04/15','10','00','会議',1,'B',''),"
                            "('2000/04/15','11','00','来客',1,'','')");
+        QString opened;
         testing::onNextModal([&](QWidget* form) {
             auto* detail = form->findChild<QLineEdit*>("DETAIL_TEXT");
             auto* place = form->findChild<QLineEdit*>("PLACE_TEXT");
             auto* ok = form->findChild<QPushButton*>("OK_BTN");
-            QCOMPARE(QStringList({form->windowTitle(), ok->text(), detail->text(), place->text()}).join('|'),
-                     QStringList({"予定変更|変更| 会議|A", "予定変更|変更|会議|B", "予定変更|変更|来客|"})[pick]);
+            opened = QStringList({form->windowTitle(), ok->text(), detail->text(), place->text()}).join('|');
             w.env.exec(meanwhile);
-            detail->setText(subject);
+            detail->setText(typed.section('|', 0, 0));
             place->setText("C");
-            form->findChild<QComboBox*>("HOUR_LST")->setCurrentText(hour);
+            form->findChild<QComboBox*>("HOUR_LST")->setCurrentText(typed.section('|', 1));
             w.env.answer(MsgAnswer::Yes);
             ok->click();
             form->close(); // asks only when the form is still open
         });
         w.table()->selectRow(pick);
         QTest::keyClick(w.table(), Qt::Key_Return);
+        QCOMPARE(opened, QStringList({"予定変更|変更| 会議|A", "予定変更|変更|会議|B", "予定変更|変更|来客|"})[pick]);
         QCOMPARE(boxes(w.env.shown()), asked);
         QCOMPARE(w.shown({1, 3, 4}), after);
     }

@@ -3,6 +3,7 @@
 #include "about/ver_frm.h"
 #include "ical/ical_files.h"
 #include "day_turns/day_turns.h"
+#include "all_list/all_list_window.h"
 #include "plan_entry/plan_frm.h"
 #include "platform/autostart.h"
 #include "platform/clock.h"
@@ -42,6 +43,7 @@ const QString kPurgeTitle = QStringLiteral("ﾃﾞｰﾀﾒﾝﾃﾅﾝｽ");
 const QString kPurged = QStringLiteral("削除されました");
 const QString kStop = QStringLiteral("、おやめください。");
 const QString kToolsMenu = QStringLiteral("ﾂｰﾙ(&T)");
+const QString kAllList = QStringLiteral("予定一覧(&L)");
 const QString kExportIcal = QStringLiteral("iCalendar 書き出し(&E)…");
 const QString kImportIcal = QStringLiteral("iCalendar 読み込み(&I)…");
 const QString kIcalFilter = QStringLiteral("iCalendar (*.ics)|*.ics|");
@@ -173,6 +175,12 @@ void MAIN_FRM::buildToolsMenu()
         action->setObjectName(QLatin1String(name));
         connect(action, &QAction::triggered, this, handler);
     };
+    QAction* allList = m_toolsMenu->addAction(kAllList);
+    allList->setObjectName(QStringLiteral("actionAllList"));
+    allList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    allList->setShortcutContext(Qt::WindowShortcut);
+    connect(allList, &QAction::triggered, this, [this] { openDialog<AllListWindow>(); });
+    m_toolsMenu->addSeparator();
     addItem("actionExportIcal", kExportIcal, &MAIN_FRM::exportIcal);
     addItem("actionImportIcal", kImportIcal, &MAIN_FRM::importIcal);
     m_toolsMenu->addSeparator();

@@ -38,6 +38,9 @@ const QString kDuplicateTitle = QStringLiteral("ﾃﾞｰﾀ重複ｴﾗｰ");
 const QString kCloseQuestion = QStringLiteral("予定を登録せずに終了しますか？");
 const QString kCloseTitle = QStringLiteral("終了確認");
 const QString kSetUpErrorTitle = QStringLiteral("PG-Error");
+const QString kChangeCaption = QStringLiteral("予定変更");
+const QString kChange = QStringLiteral("変更");
+const QString kGone = QStringLiteral("この予定はほかのプログラムで削除されたため、変更できません。");
 
 constexpr double kFieldPoints = 9.75;
 constexpr int kFieldCapacity = 1024;
@@ -184,6 +187,38 @@ void PLAN_FRM::setUp()
     EDIT_FLAG = false;
 }
 
+bool PLAN_FRM::prepareChange(const store::StoredRow& row)
+{
+    if (!prepare())
+        return false;
+    m_changedId = row.id;
+    setWindowTitle(kChangeCaption);
+    OK_BTN->setText(kChange);
+    DATE_DTP->setDate(QDate::fromString(row.rec.P_DATE, QStringLiteral("yyyy/MM/dd")));
+    for (const auto& [list, text] : {std::pair{HOUR_LST, row.rec.P_HOUR}, std::pair{MIN_LST, row.rec.P_MIN}}) {
+        // A time off the form's grid (another program's) is offered as it is, so that a change
+        // of something else keeps it.
+        if (list->findText(text) < 0)
+            list->addItem(text);
+        list->setCurrentText(text);
+    }
+    if (row.rec.P_IMPORTANCE >= 0 && row.rec.P_IMPORTANCE < 3)
+        IMPO_OPT[row.rec.P_IMPORTANCE]->setChecked(true);
+    DETAIL_TEXT->setText(row.rec.P_DETAIL);
+    PLACE_TEXT->setText(row.rec.P_PLACE);
+    NOTICE_TEXT->setText(row.rec.P_NOTICE);
+    DETAIL_TEXT->setFocus();
+    // Last: filling the form counted as input.
+    EDIT_FLAG = false;
+    return true;
+}
+
+store::PLAN_REC PLAN_FRM::shownRow() const
+{
+    return {state::dateKey(DATE_DTP->date()), HOUR_LST->currentText(), MIN_LST->currentText(), DETAIL_TEXT->text(),
+            qint16(m_impoGroup->checkedId()), PLACE_TEXT->text(), NOTICE_TEXT->text()};
+}
+
 bool PLAN_FRM::CheckDetail()
 {
     if (!state::trimBlanks(DETAIL_TEXT->text()).isEmpty())
@@ -196,11 +231,13 @@ void PLAN_FRM::OK_BTN_Click()
 {
     if (!CheckDetail())
         return;
+    if (m_changedId) {
+        saveChange();
+        return;
+    }
     bool duplicate = false;
     const bool saved = platform::reported(this, [this, &duplicate] {
-        const store::PLAN_REC row{state::dateKey(DATE_DTP->date()), HOUR_LST->currentText(), MIN_LST->currentText(),
-                                  DETAIL_TEXT->text(), qint16(m_impoGroup->checkedId()), PLACE_TEXT->text(),
-                                  NOTICE_TEXT->text()};
+        const store::PLAN_REC row = shownRow();
         platform::Recordset rs = m_module.db().openRecordset(
             store::duplicateSql(row.P_DATE, state::trimBlanks(row.P_DETAIL), row.P_HOUR, row.P_MIN), store::kTable);
         if (!rs.eof()) {
@@ -231,6 +268,32 @@ void PLAN_FRM::OK_BTN_Click()
     DETAIL_TEXT->setFocus();
     // Last: emptying the fields counted as input.
     EDIT_FLAG = false;
+}
+
+void PLAN_FRM::saveChange()
+{
+    enum { Changed, Duplicate, Gone } outcome = Changed;
+    const bool saved = platform::reported(this, [this, &outcome] {
+        const store::PLAN_REC row = shownRow();
+        platform::Database& db = m_module.db();
+        // The check and the change hold the write lock together: no other program can store
+        // the same appointment in between.
+        platform::Transaction transaction(db);
+        if (store::isDuplicate(db, row, *m_changedId))
+            outcome = Duplicate;
+        else if (!store::replace(db, *m_changedId, row))
+            outcome = Gone; // and not made again: the other program meant it gone
+        else
+            transaction.commit();
+    });
+    if (outcome == Duplicate)
+        platform::showWarning(this, kDuplicate, kDuplicateTitle);
+    else if (outcome == Gone)
+        platform::showWarning(this, kGone, platform::programTitle());
+    else if (saved) {
+        EDIT_FLAG = false;
+        accept();
+    }
 }
 
 void PLAN_FRM::keyPressEvent(QKeyEvent* event)

@@ -2,8 +2,11 @@
 
 #include "platform/key_strokes.h"
 #include "state/module1.h"
+#include "store/plan_store.h"
 
 #include <QDialog>
+
+#include <optional>
 
 class QButtonGroup;
 class QComboBox;
@@ -24,6 +27,9 @@ public:
     // Runs the opening steps before the window is first shown. False when the window closed
     // itself during them and must not be shown.
     bool prepare();
+    // Opens the window instead on a stored appointment, to change it: filled with the row,
+    // saving replaces that row (found by its id) and closes the window. False as prepare().
+    bool prepareChange(const store::StoredRow& row);
 
     // True when the subject is usable; otherwise tells the user so and returns false.
     bool CheckDetail();
@@ -45,9 +51,13 @@ private:
     void buildLayout();
     void setUp();
     void enterPressed(QLineEdit* field);
+    store::PLAN_REC shownRow() const;
+    void saveChange();
 
     state::Module1& m_module;
     bool EDIT_FLAG = false;
+    // The id of the row being changed; none while new appointments are entered.
+    std::optional<qint64> m_changedId;
     platform::KeyStrokes m_enterStrokes;
 
     QLabel* Label1 = nullptr;

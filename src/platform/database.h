@@ -48,6 +48,8 @@ public:
     bool hasTable(const QString& name);
 
     sqlite3* handle() const { return m_db; }
+    // The file it was opened from, for a second connection to the same file.
+    QString path() const;
 
     // How long a statement waits for another program's lock before it fails.
     static constexpr int kBusyTimeoutMs = 2000;

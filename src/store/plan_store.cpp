@@ -107,4 +107,18 @@ qint64 insert(platform::Database& db, const PLAN_REC& row)
     return db.lastInsertRowId();
 }
 
+bool replace(platform::Database& db, qint64 id, const PLAN_REC& row)
+{
+    checkFits(row);
+    return db.run(QStringLiteral("UPDATE PLAN_DAT SET P_DATE = ?, P_HOUR = ?, P_MIN = ?, P_IMPORTANCE = ?, P_DETAIL = ?,"
+                                 " P_PLACE = ?, P_NOTICE = ? WHERE rowid = ?"),
+                  {row.P_DATE, row.P_HOUR, row.P_MIN, int(row.P_IMPORTANCE), row.P_DETAIL, row.P_PLACE, row.P_NOTICE, id})
+        > 0;
+}
+
+void remove(platform::Database& db, qint64 id)
+{
+    db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE rowid = ?"), {id});
+}
+
 } // namespace store

@@ -59,5 +59,9 @@ StoredRow storedRow(const std::vector<QVariant>& values); // from a row of kRowC
 bool isDuplicate(platform::Database& db, const PLAN_REC& row, qint64 exceptId = 0);
 // Adds the row after checkFits; returns its id.
 qint64 insert(platform::Database& db, const PLAN_REC& row);
+// Sets the row of this id to row after checkFits; false when no row has the id any more.
+bool replace(platform::Database& db, qint64 id, const PLAN_REC& row);
+// Deletes the row of this id alone, whatever rows share its texts.
+void remove(platform::Database& db, qint64 id);
 
 } // namespace store

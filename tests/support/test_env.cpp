@@ -19,34 +19,17 @@
 #include <stdexcept>
 
 namespace testing {
-namespace {
-
-// A connection of the test's own, straight to the engine, so that what the program stored is
-// read without the program's help.
-struct Connection {
-    sqlite3* db = nullptr;
-    explicit Connection(const QString& path, int flags = SQLITE_OPEN_READWRITE)
-    {
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr);
-        sqlite3_busy_timeout(db, 5000);
-    }
-    ~Connection() { sqlite3_close(db); }
-    void check(int rc, const QString& what) const
-    {
-        if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-            throw std::runtime_error((what + ": " + QString::fromUtf8(sqlite3_errmsg(db))).toStdString());
-    }
-    void exec(const QByteArray& sql) const { check(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), sql); }
-};
-
-} // namespace
 
 void makeDatabase(const QString& path)
 {
     QFile schema(QStringLiteral(MERIDOCAL_SCHEMA_FILE));
-    if (!schema.open(QIODevice::ReadOnly))
-        throw std::runtime_error("cannot read the schema");
-    Connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE).exec(schema.readAll());
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = schema.open(QIODevice::ReadOnly) ? sqlite3_exec(db, schema.readAll().constData(), nullptr, nullptr, nullptr)
+                                                    : SQLITE_CANTOPEN;
+    sqlite3_close(db);
+    if (rc != SQLITE_OK)
+        throw std::runtime_error("cannot make " + path.toStdString());
 }
 
 TestEnv::TestEnv() : TestEnv(Options{}) {}
@@ -107,40 +90,30 @@ bool TestEnv::hasSetting(const QString& key) const
 
 void TestEnv::exec(const QString& sql) const
 {
-    Connection(dbPath()).exec(sql.toUtf8());
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(dbPath()).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &error);
+    const std::string what = error ? error : "";
+    sqlite3_free(error);
+    sqlite3_close(db);
+    if (rc != SQLITE_OK)
+        throw std::runtime_error(what);
 }
 
-void TestEnv::insert(const store::PLAN_REC& row) const
+void TestEnv::insert(const store::PLAN_REC& r) const
 {
-    const Connection c(dbPath());
-    sqlite3_stmt* stmt = nullptr;
-    c.check(sqlite3_prepare_v2(c.db, "INSERT INTO PLAN_DAT VALUES (?, ?, ?, ?, ?, ?, ?)", -1, &stmt, nullptr), "insert");
-    const QByteArray texts[] = {row.P_DATE.toUtf8(), row.P_HOUR.toUtf8(), row.P_MIN.toUtf8(), row.P_DETAIL.toUtf8(),
-                                QByteArray(), row.P_PLACE.toUtf8(), row.P_NOTICE.toUtf8()};
-    for (int i = 0; i < 7; ++i)
-        i == 4 ? sqlite3_bind_int(stmt, 5, row.P_IMPORTANCE)
-               : sqlite3_bind_text(stmt, i + 1, texts[i].constData(), int(texts[i].size()), SQLITE_TRANSIENT);
-    const int rc = sqlite3_step(stmt);
-    sqlite3_finalize(stmt);
-    c.check(rc, "insert");
+    platform::Database::open(dbPath())->run(QStringLiteral("INSERT INTO PLAN_DAT VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                                            {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, r.P_IMPORTANCE, r.P_PLACE, r.P_NOTICE});
 }
 
 QList<store::PLAN_REC> TestEnv::rows(const QString& condition) const
 {
-    const Connection c(dbPath());
-    const QByteArray sql = "SELECT P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE FROM PLAN_DAT"
-                           + (condition.isEmpty() ? QByteArray() : " WHERE " + condition.toUtf8()) + " ORDER BY rowid";
-    sqlite3_stmt* stmt = nullptr;
-    c.check(sqlite3_prepare_v2(c.db, sql.constData(), -1, &stmt, nullptr), sql);
-    auto text = [stmt](int i) {
-        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)), sqlite3_column_bytes(stmt, i));
-    };
     QList<store::PLAN_REC> result;
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
-        result << store::PLAN_REC{text(0), text(1), text(2), text(3), qint16(sqlite3_column_int(stmt, 4)), text(5), text(6)};
-    sqlite3_finalize(stmt);
-    c.check(rc, sql);
+    for (const platform::Row& v : platform::Database::open(dbPath())->query(
+             QStringLiteral("SELECT %1 FROM PLAN_DAT %2 ORDER BY rowid")
+                 .arg(store::kRowColumns, condition.isEmpty() ? QString() : QStringLiteral("WHERE ") + condition)))
+        result << store::storedRow(v).rec;
     return result;
 }
 

@@ -49,7 +49,7 @@ QByteArray le(qint64 n, int bytes)
 {
     QByteArray b;
     for (int i = 0; i < bytes; ++i)
-        b += char((n >> (8 * i)) & 0xff);
+        b += char(i < 8 ? (n >> (8 * i)) & 0xff : 0);
     return b;
 }
 

@@ -1,6 +1,7 @@
 #include "all_list/all_list_model.h"
 
 #include "platform/failure.h"
+#include "state/text.h"
 
 #include <QDate>
 #include <QGuiApplication>
@@ -54,10 +55,6 @@ QString dateText(const QString& key)
     return date.isValid() ? key + QLatin1Char('(') + kWeekdays[date.dayOfWeek() - 1] + QLatin1Char(')') : key;
 }
 
-QString marks(qint16 importance)
-{
-    return importance == 0 ? QStringLiteral("!!!") : importance == 1 ? QStringLiteral("!!") : QStringLiteral("!");
-}
 } // namespace
 
 AllListModel::AllListModel(state::Module1& module, QObject* parent) : QAbstractTableModel(parent), m_module(module)
@@ -275,8 +272,8 @@ QVariant AllListModel::data(const QModelIndex& index, int role) const
                                              : QVariant();
     switch (index.column()) {
     case 0: return dateText(r.P_DATE);
-    case 1: return r.P_HOUR + QStringLiteral("時") + r.P_MIN + QStringLiteral("分");
-    case 2: return marks(r.P_IMPORTANCE);
+    case 1: return state::timeCaption(r.P_HOUR, r.P_MIN);
+    case 2: return state::importanceMarks(r.P_IMPORTANCE);
     case 3: return r.P_DETAIL;
     case 4: return r.P_PLACE;
     default: return r.P_NOTICE;

@@ -29,6 +29,16 @@ QString sqlQuote(const QString& value)
     return quoted;
 }
 
+QString timeCaption(const QString& hour, const QString& minute)
+{
+    return hour + QStringLiteral("時") + minute + QStringLiteral("分");
+}
+
+QString importanceMarks(qint16 importance)
+{
+    return importance == 0 ? QStringLiteral("!!!") : importance == 1 ? QStringLiteral("!!") : QStringLiteral("!");
+}
+
 QString twoDigits(int n)
 {
     return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));

@@ -19,6 +19,12 @@ QString dateKey(const QDate& date);
 // "YYYY年MM月DD日", zero-padded.
 QString dateCaption(const QDate& date);
 
+// An appointment's time as the windows show it, "09時30分", from the hour and minute as stored.
+QString timeCaption(const QString& hour, const QString& minute);
+
+// The importance marks the windows show: "!!!" for high (0), "!!" for medium (1), "!" otherwise.
+QString importanceMarks(qint16 importance);
+
 // Two digits with a leading zero (hours and minutes as stored).
 QString twoDigits(int n);
 

@@ -2,6 +2,7 @@
 
 #include "platform/message_box.h"
 #include "platform/window_style.h"
+#include "state/text.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -18,11 +19,6 @@ const QString kTimeCaption = QStringLiteral("時間　：");
 const QString kPlaceCaption = QStringLiteral("場所　：");
 const QString kNoticeCaption = QStringLiteral("備考　：");
 const QString kOk = QStringLiteral("OK");
-const QString kHour = QStringLiteral("時");
-const QString kMinute = QStringLiteral("分");
-const QString kHigh = QStringLiteral("!!!");
-const QString kMedium = QStringLiteral("!!");
-const QString kLow = QStringLiteral("!");
 const QString kNoneLeft = QStringLiteral("予定が0件になりました。");
 const QString kNoneLeftTitle = QStringLiteral("全予定ｸﾘｱ");
 const QString kDeleteQuestion = QStringLiteral("この予定を削除しますか？");
@@ -39,14 +35,6 @@ const QString kNotice = QStringLiteral("P_NOTICE");
 constexpr int kWidth = 501;
 constexpr int kHeight = 245;
 
-QString marksFor(qint16 importance)
-{
-    switch (importance) {
-    case 0: return kHigh;
-    case 1: return kMedium;
-    default: return kLow;
-    }
-}
 } // namespace
 
 LISTEN_FRM::LISTEN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent), m_module(module)
@@ -175,8 +163,8 @@ void LISTEN_FRM::showDetail(int line)
     if (line < 0 || size_t(line) >= TODAY_PLAN.size())
         return;
     const store::PLAN_REC& row = TODAY_PLAN[size_t(line)];
-    platform::setLabelText(TIME_LABEL, row.P_HOUR + kHour + row.P_MIN + kMinute);
-    platform::setLabelText(IMPO_LABEL, marksFor(row.P_IMPORTANCE));
+    platform::setLabelText(TIME_LABEL, state::timeCaption(row.P_HOUR, row.P_MIN));
+    platform::setLabelText(IMPO_LABEL, state::importanceMarks(row.P_IMPORTANCE));
     platform::setLabelText(PLACE_LABEL, row.P_PLACE);
     platform::setLabelText(NOTICE_LABEL, row.P_NOTICE);
 }

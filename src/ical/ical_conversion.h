@@ -1,0 +1,50 @@
+#pragma once
+
+#include "store/plan_store.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+
+#include <vector>
+
+// Appointments as iCalendar (RFC 5545) text and back, through libical. No widgets and no files:
+// the export and import commands and the calendar server sync share it.
+namespace ical {
+
+inline const QByteArray kProductId = QByteArrayLiteral("-//ミルドカ//MERIDOCAL 2.00//JA");
+
+// The UID an appointment keeps across exports: made from what identifies it in the table (date,
+// hour, minute and the subject as stored), so a calendar that reads it twice keeps one event.
+QString uidFor(const store::PLAN_REC& row);
+
+// One VEVENT for the row, from BEGIN:VEVENT to END:VEVENT, with CRLF line ends and lines folded
+// at 75 octets. stamp is the DTSTAMP, written in UTC. Throws platform::Failure when the row's
+// date or time cannot be read.
+QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp);
+
+// A VCALENDAR around VEVENT texts: a whole file, or with one event one resource of a server.
+QByteArray calendarText(const QByteArray& events);
+
+// One appointment a calendar yields.
+struct ImportedRow {
+    store::PLAN_REC rec;
+    QString uid;            // of the event it comes from; every instance of a recurrence shares it
+    bool shortened = false; // a text was cut to fit its column
+};
+
+// What a calendar yields from a given day on; the counts are of events, not instances.
+struct ReadResult {
+    std::vector<ImportedRow> rows;
+    int past = 0;      // ended before the day
+    int cancelled = 0; // STATUS:CANCELLED
+    int unusable = 0;  // no subject, or no start that can be read
+};
+
+// The appointments of a calendar text (a whole file or one resource of a server) from today on:
+// times in this machine's local time, recurrences expanded for 366 days from today, texts
+// fitted to their columns. Throws platform::Failure when the text is not a calendar.
+ReadResult readCalendar(const QByteArray& text, const QDate& today);
+
+} // namespace ical

@@ -11,6 +11,8 @@
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
+#include "sync_settings/sync_control.h"
+#include "sync_settings/sync_settings_dialog.h"
 #include "today_list/listen_frm.h"
 
 #include <QCloseEvent>
@@ -84,6 +86,8 @@ MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent
     connect(SEC_PICT, &platform::PictureBox::pressed, this, [this] { PICT_DOWN = true; });
     connect(SEC_PICT, &platform::PictureBox::moved, this, &MAIN_FRM::pictureMoved);
 
+    m_sync = new SyncControl(m_module, this);
+    connect(m_sync, &SyncControl::rowsChanged, this, &MAIN_FRM::refresh);
     buildMenus();
     buildToolBar();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -129,6 +133,7 @@ void MAIN_FRM::buildMenus()
 
 void MAIN_FRM::buildToolsMenu()
 {
+    m_sync->addCommands(m_toolsMenu, [this] { openDialog<SyncSettingsDialog>(); });
 }
 
 void MAIN_FRM::buildToolBar()
@@ -173,6 +178,7 @@ void MAIN_FRM::start()
     }
     show();
     refresh();
+    m_sync->changed();
 }
 
 void MAIN_FRM::startUp()
@@ -223,6 +229,7 @@ void MAIN_FRM::refresh()
             platform::setLabelText(TELL_LABEL, QString::number(count) + kAppointments);
         }
     });
+    m_sync->update();
 }
 
 void MAIN_FRM::setTodayListEnabled(bool enabled)
@@ -239,6 +246,7 @@ template <class Dialog> void MAIN_FRM::openDialog()
             dialog.exec();
     }
     refresh();
+    m_sync->changed();
 }
 
 void MAIN_FRM::mnuConfirm_Click()
@@ -270,6 +278,7 @@ void MAIN_FRM::mnuData_Click()
         return;
     if (!platform::reported(this, [this] { m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR)); }))
         return;
+    m_sync->changed();
     platform::messageBox(this, {kPurged, platform::programTitle(), platform::MsgIcon::None, platform::MsgButtons::Ok,
                                 platform::MsgAnswer::Ok});
 }
@@ -295,6 +304,8 @@ void MAIN_FRM::Toolbar1_ButtonClick(const QString& key)
 
 void MAIN_FRM::closeEvent(QCloseEvent* event)
 {
+    // What the server has confirmed is noted before the database goes.
+    m_sync->stop();
     m_module.SEC_DB.reset();
     event->accept();
 }

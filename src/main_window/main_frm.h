@@ -9,6 +9,7 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QToolBar;
+class SyncControl;
 namespace platform {
 class PictureBox;
 }
@@ -53,6 +54,7 @@ private:
     void pictureMoved();
 
     state::Module1& m_module;
+    SyncControl* m_sync = nullptr;
     bool PICT_DOWN = false;
     bool m_warningShown = false;
 

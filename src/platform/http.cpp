@@ -72,7 +72,6 @@ void Http::abortAll()
 {
     for (QNetworkReply* reply : m_manager.findChildren<QNetworkReply*>()) {
         disconnect(reply, nullptr, this, nullptr);
-        reply->abort();
         reply->deleteLater();
     }
 }

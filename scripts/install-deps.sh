@@ -8,6 +8,7 @@ packages=(
   qt6-translations-l10n qt6-image-formats-plugins
   libsqlite3-dev libical-dev tzdata qtkeychain-qt6-dev
   fonts-ipafont-gothic
+  radicale
 )
 if [ "${1:-}" = "--gui-tools" ]; then
   packages+=(xvfb openbox xdotool imagemagick)

@@ -138,14 +138,13 @@ void SyncControl::ended()
         platform::messageBox(m_window, {text, kTitle, report.failure.isEmpty() ? platform::MsgIcon::Information
                                                                                : platform::MsgIcon::Exclamation,
                                         platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
-    } else if (!report.failure.isEmpty()) {
+    } else if (!report.failure.isEmpty() && !std::exchange(m_autoFailing, true)) {
         // A server that stays away is told once, not every 15 minutes: the next box comes only
-        // after an automatic sync has gone through again.
-        if (!std::exchange(m_autoFailing, true))
-            platform::showWarning(m_window, report.failure, kTitle);
-    } else {
-        m_autoFailing = false;
+        // after a sync has gone through again.
+        platform::showWarning(m_window, report.failure, kTitle);
     }
+    if (report.failure.isEmpty())
+        m_autoFailing = false;
     if (std::exchange(m_again, false))
         m_soon.start();
 }

@@ -52,5 +52,5 @@ private:
     bool m_manual = false;
     bool m_again = false;       // a change came while a sync ran
     bool m_declined = false;    // the password was not given this run: automatic syncs do not ask again
-    bool m_autoFailing = false; // the last automatic sync failed, and said so
+    bool m_autoFailing = false; // an automatic sync failed and said so, and none has gone through since
 };

@@ -278,7 +278,6 @@ void MAIN_FRM::mnuData_Click()
         return;
     if (!platform::reported(this, [this] { m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR)); }))
         return;
-    m_sync->changed();
     platform::messageBox(this, {kPurged, platform::programTitle(), platform::MsgIcon::None, platform::MsgButtons::Ok,
                                 platform::MsgAnswer::Ok});
 }

@@ -157,6 +157,9 @@ bool SyncEngine::start(const Account& account)
     m_account = account;
     m_report = {};
     m_secondPass = false;
+    // A sync cut short leaves nothing for the next one to take in: it asks the server again.
+    m_gone.clear();
+    m_fetched.clear();
     m_today = state::dateKey(platform::Clock::now().date());
     guarded([this] {
         if (!isPrepared(m_module.db()))

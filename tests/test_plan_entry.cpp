@@ -116,8 +116,9 @@ private slots:
     }
 
     // Enter held down, however fast its repeats come and whether or not Qt marks them as
-    // repeats, acts once; a fresh stroke acts again.
-    void heldEnterActsOnce()
+    // repeats, acts once; a fresh stroke acts again. Closing with the unsaved subject asks; No
+    // keeps the form open, Yes closes it.
+    void heldEnterActsOnceAndClosingAsks()
     {
         QVERIFY(open());
         focusOn("DETAIL_TEXT");
@@ -134,16 +135,6 @@ private slots:
         key(Qt::Key_Return, QEvent::KeyPress, 2700);
         QCOMPARE(focusName(), "NOTICE_TEXT");
         QCOMPARE(m_env->count() + m_env->told().size(), 0);
-    }
-
-    // Closing with unsaved input asks, even when the typed text was deleted again; No keeps the
-    // form open, Yes closes it.
-    void closing()
-    {
-        QVERIFY(open());
-        focusOn("DETAIL_TEXT");
-        type("x");
-        key(Qt::Key_Backspace);
         for (MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
             m_env->answer(answer);
             m_form->windowHandle()->close();

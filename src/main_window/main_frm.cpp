@@ -19,6 +19,8 @@
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
+#include "sync_settings/sync_control.h"
+#include "sync_settings/sync_settings_dialog.h"
 #include "today_list/listen_frm.h"
 
 #include <QActionGroup>
@@ -125,6 +127,8 @@ MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent
     });
     connect(m_reminders, &Reminders::due, this, &MAIN_FRM::remind);
 
+    m_sync = new SyncControl(m_module, this);
+    connect(m_sync, &SyncControl::rowsChanged, this, &MAIN_FRM::refresh);
     buildMenus();
     buildToolBar();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -183,6 +187,8 @@ void MAIN_FRM::buildToolsMenu()
     m_toolsMenu->addSeparator();
     addItem("actionExportIcal", kExportIcal, &MAIN_FRM::exportIcal);
     addItem("actionImportIcal", kImportIcal, &MAIN_FRM::importIcal);
+    m_toolsMenu->addSeparator();
+    m_sync->addCommands(m_toolsMenu, [this] { openDialog<SyncSettingsDialog>(); });
     m_toolsMenu->addSeparator();
     QMenu* notice = m_toolsMenu->addMenu(kNoticeMenu);
     notice->setObjectName(QStringLiteral("menuNotice"));
@@ -272,6 +278,7 @@ void MAIN_FRM::start()
     }
     show();
     refresh();
+    m_sync->changed();
 }
 
 void MAIN_FRM::startUp()
@@ -343,6 +350,7 @@ void MAIN_FRM::refresh()
         }
         planReminders();
     });
+    m_sync->update();
 }
 
 void MAIN_FRM::planReminders()
@@ -387,6 +395,7 @@ template <class Dialog> void MAIN_FRM::openDialog()
     if (m_dayTurnPending)
         setDay();
     refresh();
+    m_sync->changed();
 }
 
 void MAIN_FRM::mnuConfirm_Click()
@@ -475,6 +484,8 @@ void MAIN_FRM::Toolbar1_ButtonClick(const QString& key)
 
 void MAIN_FRM::closeEvent(QCloseEvent* event)
 {
+    // What the server has confirmed is noted before the database goes.
+    m_sync->stop();
     m_module.SEC_DB.reset();
     event->accept();
 }

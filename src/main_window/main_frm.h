@@ -12,6 +12,7 @@ class QLabel;
 class QMenu;
 class QToolBar;
 class Reminders;
+class SyncControl;
 namespace platform {
 class PictureBox;
 }
@@ -73,6 +74,7 @@ private:
     void showToolsState();
 
     state::Module1& m_module;
+    SyncControl* m_sync = nullptr;
     bool PICT_DOWN = false;
     bool m_warningShown = false;
     bool m_dayTurnPending = false;

@@ -1,0 +1,103 @@
+// How long a sync takes with many appointments: 10,000 rows (or the count given) sent to an empty
+// calendar of a real Radicale, then a sync with nothing new. Run by hand; prints both times and
+// their ratio. Radicale runs as Debian ships it, writing each event to disk before it answers.
+#include "platform/http.h"
+#include "support/test_env.h"
+#include "sync/sync_engine.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+double seconds(const std::function<void()>& step)
+{
+    const auto start = std::chrono::steady_clock::now();
+    step();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+calsync::SyncReport sync(state::Module1& module, const calsync::Account& account)
+{
+    calsync::SyncEngine engine(module);
+    QEventLoop loop;
+    QObject::connect(&engine, &calsync::SyncEngine::finished, &loop, &QEventLoop::quit);
+    engine.start(account);
+    if (engine.isRunning())
+        loop.exec();
+    return engine.report();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 10000;
+    testing::TestEnv env;
+
+    QFile users(env.path("users"));
+    if (!users.open(QIODevice::WriteOnly) || users.write("alice:secret\n") < 0)
+        return 1;
+    users.close();
+    QTcpServer probe;
+    const quint16 port = probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+    probe.close();
+    QProcess radicale;
+    radicale.start("radicale", {"--config", "", "--server-hosts", QString("127.0.0.1:%1").arg(port),
+                                "--storage-filesystem-folder", env.path("storage"), "--auth-type", "htpasswd",
+                                "--auth-htpasswd-filename", env.path("users"), "--auth-htpasswd-encryption", "plain",
+                                "--auth-delay", "0"});
+    const bool up = QTest::qWaitFor([port] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(200);
+    }, 20000);
+    if (!up) {
+        std::fprintf(stderr, "radicale did not start\n");
+        return 1;
+    }
+    const calsync::Account account{QUrl(QString("http://127.0.0.1:%1/alice/bench/").arg(port)), "alice", "secret"};
+    {
+        platform::Http http;
+        QEventLoop loop;
+        http.send({"MKCALENDAR", account.calendar,
+                   {{"Authorization", "Basic " + QByteArray("alice:secret").toBase64()}}, {}},
+                  [&loop](const platform::HttpReply&) { loop.quit(); });
+        loop.exec();
+    }
+
+    state::Module1 module;
+    module.SEC_DB = platform::Database::open(env.dbPath());
+    calsync::prepareDatabase(*module.SEC_DB);
+    {
+        platform::Transaction t(*module.SEC_DB);
+        const QDate today(2000, 4, 15);
+        for (int i = 0; i < count; ++i)
+            store::insert(*module.SEC_DB,
+                          testing::rec(state::dateKey(today.addDays(i % 366)), state::twoDigits(i % 24),
+                                       state::twoDigits(i % 4 * 15), QString("予定 %1").arg(i), qint16(i % 3),
+                                       QString("会議室 %1").arg(i % 10), QString("備考")));
+        t.commit();
+    }
+
+    calsync::SyncReport first, again;
+    const double firstSeconds = seconds([&] { first = sync(module, account); });
+    const double againSeconds = seconds([&] { again = sync(module, account); });
+    std::printf("appointments %d\n", count);
+    std::printf("first sync: %.2f s, %d sent%s\n", firstSeconds, first.sent, qPrintable(first.failure));
+    std::printf("no-change sync: %.3f s, %d sent, %d received%s\n", againSeconds, again.sent, again.received,
+                qPrintable(again.failure));
+    std::printf("ratio sync-nochange/first %.5f\n", againSeconds / firstSeconds);
+    radicale.terminate();
+    radicale.waitForFinished(10000);
+    return first.failure.isEmpty() && again.failure.isEmpty() && first.sent == count ? 0 : 1;
+}

@@ -1,0 +1,575 @@
+#include "sync/sync_engine.h"
+
+#include "ical/ical_conversion.h"
+#include "platform/clock.h"
+#include "platform/database.h"
+#include "platform/failure.h"
+#include "state/text.h"
+
+#include <QCryptographicHash>
+#include <QUuid>
+
+#include <algorithm>
+
+namespace calsync {
+namespace {
+
+// Requests in flight at once: what Qt Network opens to one server in parallel.
+constexpr int kParallel = 6;
+// Events fetched by one calendar-multiget.
+constexpr int kFetchBatch = 100;
+// Results of the server's that are written to sec.mdb together: each is safe to lose (see record).
+constexpr size_t kRecordBatch = 200;
+
+const QString kUrlState = QStringLiteral("URL");
+const QString kTokenState = QStringLiteral("TOKEN");
+const QString kRowOf = QStringLiteral(
+    "p.rowid, p.P_DATE, p.P_HOUR, p.P_MIN, p.P_DETAIL, p.P_IMPORTANCE, p.P_PLACE, p.P_NOTICE");
+
+// What the seven values were when last in step with the server, to see a change made here.
+QString digest(const store::PLAN_REC& r)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (const QString& text : {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, QString::number(r.P_IMPORTANCE), r.P_PLACE,
+                                r.P_NOTICE}) {
+        const QByteArray utf8 = text.toUtf8();
+        // The length first, so that no two different rows hash the same bytes.
+        hash.addData(QByteArray::number(utf8.size()) + ':');
+        hash.addData(utf8);
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool same(const store::PLAN_REC& a, const store::PLAN_REC& b)
+{
+    return a.P_DATE == b.P_DATE && a.P_HOUR == b.P_HOUR && a.P_MIN == b.P_MIN && a.P_DETAIL == b.P_DETAIL
+        && a.P_IMPORTANCE == b.P_IMPORTANCE && a.P_PLACE == b.P_PLACE && a.P_NOTICE == b.P_NOTICE;
+}
+
+// An event that one row cannot stand for: a recurrence, or several events in one resource.
+// Its rows are never written back to it, so the series on the server stays whole.
+bool isSeries(const QByteArray& data)
+{
+    int events = 0;
+    bool inEvent = false;
+    for (const QByteArray& raw : data.split('\n')) {
+        if (raw.startsWith(' ') || raw.startsWith('\t')) // a folded line goes on with its property
+            continue;
+        const QByteArray line = raw.trimmed().toUpper();
+        if (line == "BEGIN:VEVENT") {
+            inEvent = true;
+            ++events;
+        } else if (line == "END:VEVENT") {
+            inEvent = false;
+        } else if (inEvent && (line.startsWith("RRULE") || line.startsWith("RDATE") || line.startsWith("RECURRENCE-ID"))) {
+            return true;
+        }
+    }
+    return events > 1;
+}
+
+bool succeeded(const platform::HttpReply& reply)
+{
+    return reply.status / 100 == 2;
+}
+
+QString stateValue(platform::Database& db, const QString& name)
+{
+    const auto rows = db.query(QStringLiteral("SELECT VALUE FROM SYNC_STATE WHERE NAME = ?"), {name});
+    return rows.empty() ? QString() : rows.front().at(0).toString();
+}
+
+void setState(platform::Database& db, const QString& name, const QString& value)
+{
+    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_STATE (NAME, VALUE) VALUES (?, ?)"), {name, value});
+}
+
+void link(platform::Database& db, qint64 rowId, const QString& href, const store::PLAN_REC& rec)
+{
+    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_LINK (ROW_ID, HREF, DAY, DIGEST) VALUES (?, ?, ?, ?)"),
+           {rowId, href, rec.P_DATE, digest(rec)});
+}
+
+void unlink(platform::Database& db, qint64 rowId)
+{
+    db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE ROW_ID = ?"), {rowId});
+}
+
+void keepItem(platform::Database& db, const QString& href, const QString& uid, const QByteArray& etag, bool series)
+{
+    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_ITEM (HREF, UID, ETAG, SERIES) VALUES (?, ?, ?, ?)"),
+           {href, uid, QString::fromLatin1(etag), int(series)});
+}
+
+// A row here with exactly these values that stands for no event yet: the same appointment,
+// made on both sides or sent before a crash let us note it.
+std::optional<qint64> unlinkedTwin(platform::Database& db, const store::PLAN_REC& r)
+{
+    const auto rows = db.query(
+        QStringLiteral("SELECT rowid FROM PLAN_DAT WHERE P_DATE = ? AND P_HOUR = ? AND P_MIN = ? AND P_DETAIL = ?"
+                       " AND P_IMPORTANCE = ? AND P_PLACE = ? AND P_NOTICE = ?"
+                       " AND rowid NOT IN (SELECT ROW_ID FROM SYNC_LINK) LIMIT 1"),
+        {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, int(r.P_IMPORTANCE), r.P_PLACE, r.P_NOTICE});
+    return rows.empty() ? std::nullopt : std::optional<qint64>(rows.front().at(0).toLongLong());
+}
+
+// The rows linked to an event, with whether each was changed here since; rows deleted here
+// are not among them.
+std::vector<std::pair<store::StoredRow, bool>> linkedRows(platform::Database& db, const QString& href)
+{
+    std::vector<std::pair<store::StoredRow, bool>> result;
+    for (const platform::Row& row : db.query(QStringLiteral("SELECT l.DIGEST, ") + kRowOf
+                                                 + QStringLiteral(" FROM SYNC_LINK l JOIN PLAN_DAT p"
+                                                                  " ON p.rowid = l.ROW_ID WHERE l.HREF = ?"),
+                                             {href})) {
+        const store::StoredRow stored = store::storedRow({row.begin() + 1, row.end()});
+        result.emplace_back(stored, digest(stored.rec) != row.at(0).toString());
+    }
+    return result;
+}
+
+} // namespace
+
+void prepareDatabase(platform::Database& db)
+{
+    platform::Transaction t(db);
+    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_ITEM (HREF TEXT PRIMARY KEY, UID TEXT NOT NULL,"
+                          " ETAG TEXT NOT NULL, SERIES INTEGER NOT NULL)"));
+    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_LINK (ROW_ID INTEGER PRIMARY KEY, HREF TEXT NOT NULL,"
+                          " DAY TEXT NOT NULL, DIGEST TEXT NOT NULL)"));
+    db.run(QStringLiteral("CREATE INDEX IF NOT EXISTS SYNC_LINK_HREF ON SYNC_LINK (HREF)"));
+    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_STATE (NAME TEXT PRIMARY KEY, VALUE TEXT NOT NULL)"));
+    t.commit();
+}
+
+bool isPrepared(platform::Database& db)
+{
+    return db.hasTable(QStringLiteral("SYNC_LINK"));
+}
+
+SyncEngine::SyncEngine(state::Module1& module, QObject* parent) : QObject(parent), m_module(module) {}
+
+bool SyncEngine::start(const Account& account)
+{
+    if (m_running)
+        return false;
+    m_running = true;
+    m_account = account;
+    m_report = {};
+    m_secondPass = false;
+    // A sync cut short leaves nothing for the next one to take in: it asks the server again.
+    m_gone.clear();
+    m_fetched.clear();
+    m_today = state::dateKey(platform::Clock::now().date());
+    guarded([this] {
+        if (!isPrepared(m_module.db()))
+            throw platform::Failure(QStringLiteral("同期の準備ができていません。同期設定で保存してください"));
+        request(describeCollection(m_account), [this](const platform::HttpReply& reply) { described(reply); });
+    });
+    return true;
+}
+
+void SyncEngine::stop()
+{
+    if (!m_running)
+        return;
+    m_http.abortAll();
+    m_queue.clear();
+    m_inFlight = 0;
+    m_whenDrained = {};
+    try {
+        flushRecords();
+    } catch (...) {
+        // What could not be noted is found again by the next sync.
+    }
+    m_records.clear();
+    m_running = false;
+}
+
+void SyncEngine::request(const platform::HttpRequest& r, Handler handle)
+{
+    m_queue.push_back({r, std::move(handle)});
+    pump();
+}
+
+void SyncEngine::afterAll(std::function<void()> next)
+{
+    if (m_inFlight == 0 && m_queue.empty())
+        next();
+    else
+        m_whenDrained = std::move(next);
+}
+
+void SyncEngine::pump()
+{
+    while (m_running && m_inFlight < kParallel && !m_queue.empty()) {
+        Job job = std::move(m_queue.front());
+        m_queue.pop_front();
+        ++m_inFlight;
+        m_http.send(job.request, [this, handle = std::move(job.handle)](const platform::HttpReply& reply) {
+            --m_inFlight;
+            guarded([&] { handle(reply); });
+            if (!m_running)
+                return;
+            pump();
+            if (m_inFlight == 0 && m_queue.empty() && m_whenDrained)
+                guarded(std::exchange(m_whenDrained, {}));
+        });
+    }
+}
+
+void SyncEngine::guarded(const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (...) {
+        fail(platform::describeCurrentException());
+    }
+}
+
+void SyncEngine::fail(const QString& description)
+{
+    if (!m_running)
+        return;
+    stop();
+    QString text = description;
+    if (text.endsWith(QStringLiteral("。")))
+        text.chop(1);
+    m_report.failure = QStringLiteral("同期できませんでした（%1）。").arg(text);
+    emit finished();
+}
+
+void SyncEngine::finish()
+{
+    flushRecords();
+    m_running = false;
+    emit finished();
+}
+
+void SyncEngine::described(const platform::HttpReply& reply)
+{
+    if (reply.status != 207)
+        return fail(problem(reply));
+    const Multistatus answer = readMultistatus(reply.body, m_account.calendar);
+    if (answer.responses.empty() || !answer.responses.front().calendar)
+        throw platform::Failure(QStringLiteral("この URL はカレンダーではありません。CalDAV のカレンダーの URL を設定してください"));
+    platform::Database& db = m_module.db();
+    // Another calendar: nothing that was in step with the old one says anything about it.
+    if (stateValue(db, kUrlState) != m_account.calendar.toString()) {
+        platform::Transaction t(db);
+        for (const char* table : {"SYNC_LINK", "SYNC_ITEM", "SYNC_STATE"})
+            db.run(QStringLiteral("DELETE FROM ") + QLatin1String(table));
+        setState(db, kUrlState, m_account.calendar.toString());
+        t.commit();
+    }
+    const QString token = answer.responses.front().syncToken;
+    m_tokens = !token.isEmpty();
+    if (m_tokens && token == stateValue(db, kTokenState))
+        localPass();
+    else
+        listRemote();
+}
+
+void SyncEngine::listRemote()
+{
+    const QString token = stateValue(m_module.db(), kTokenState);
+    request(m_tokens ? changesSince(m_account, token) : allEvents(m_account),
+            [this](const platform::HttpReply& reply) { listed(reply); });
+}
+
+void SyncEngine::listed(const platform::HttpReply& reply)
+{
+    platform::Database& db = m_module.db();
+    const QString token = stateValue(db, kTokenState);
+    // A token the server no longer knows: start from the whole calendar.
+    if (m_tokens && !token.isEmpty() && (reply.status == 403 || reply.status == 409)
+        && reply.body.contains("valid-sync-token")) {
+        db.run(QStringLiteral("DELETE FROM SYNC_STATE WHERE NAME = ?"), {kTokenState});
+        return listRemote();
+    }
+    if (reply.status != 207)
+        return fail(problem(reply));
+    const Multistatus answer = readMultistatus(reply.body, m_account.calendar);
+    QHash<QString, QByteArray> known;
+    for (const platform::Row& row : db.query(QStringLiteral("SELECT HREF, ETAG FROM SYNC_ITEM")))
+        known.insert(row.at(0).toString(), row.at(1).toString().toLatin1());
+    // A whole listing names every event there is: one it leaves out is gone.
+    const bool whole = !m_tokens || token.isEmpty();
+    QSet<QString> listed;
+    QStringList wanted;
+    const QString own = m_account.calendar.path(QUrl::FullyDecoded);
+    for (const Response& r : answer.responses) {
+        if (r.href == own)
+            continue;
+        listed.insert(r.href);
+        if (r.status == 404)
+            m_gone.insert(r.href);
+        else if (r.etag.isEmpty() || !known.contains(r.href) || known.value(r.href) != r.etag)
+            wanted << r.href;
+    }
+    if (whole)
+        for (auto it = known.cbegin(); it != known.cend(); ++it)
+            if (!listed.contains(it.key()))
+                m_gone.insert(it.key());
+    m_newToken = answer.syncToken;
+    for (qsizetype i = 0; i < wanted.size(); i += kFetchBatch)
+        request(fetch(m_account, wanted.mid(i, kFetchBatch)), [this](const platform::HttpReply& r) { fetched(r); });
+    afterAll([this] { applyRemote(); });
+}
+
+void SyncEngine::fetched(const platform::HttpReply& reply)
+{
+    if (reply.status != 207)
+        return fail(problem(reply));
+    for (const Response& r : readMultistatus(reply.body, m_account.calendar).responses) {
+        if (r.status == 404)
+            m_gone.insert(r.href);
+        else
+            m_fetched.push_back(r);
+    }
+}
+
+void SyncEngine::applyRemote()
+{
+    // All that the server told goes in together with its token, or nothing does and the next
+    // sync asks again.
+    platform::Database& db = m_module.db();
+    platform::Transaction t(db);
+    for (const QString& href : std::as_const(m_gone))
+        removeItem(db, href);
+    for (const Response& item : m_fetched)
+        replaceItem(db, item);
+    if (m_tokens)
+        setState(db, kTokenState, m_newToken);
+    t.commit();
+    m_gone.clear();
+    m_fetched.clear();
+    if (m_secondPass)
+        finish();
+    else
+        localPass();
+}
+
+// The rows of an event are replaced as a group by the server's version: a row that matches one
+// of the new rows exactly stays as it is; a row changed here since the last sync is kept apart
+// (a conflict: it goes to the server as an event of its own); the others make way.
+void SyncEngine::replaceItem(platform::Database& db, const Response& item)
+{
+    std::vector<ical::ImportedRow> rows;
+    try {
+        rows = ical::readCalendar(item.data, QDate::fromString(m_today, QStringLiteral("yyyy/MM/dd"))).rows;
+    } catch (const platform::Failure&) {
+        // Not a calendar we can read: it holds no appointment for us, and is not fetched again
+        // until it changes.
+    }
+    auto here = linkedRows(db, item.href);
+    db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {item.href});
+    for (const ical::ImportedRow& row : rows) {
+        const auto match = std::find_if(here.begin(), here.end(), [&](const auto& h) { return same(h.first.rec, row.rec); });
+        qint64 id = 0;
+        if (match != here.end()) {
+            id = match->first.id;
+            here.erase(match);
+        } else if (const auto twin = unlinkedTwin(db, row.rec)) {
+            id = *twin;
+        } else {
+            id = store::insert(db, row.rec);
+            ++m_report.received;
+        }
+        link(db, id, item.href, row.rec);
+    }
+    for (const auto& [stored, changedHere] : here) {
+        if (changedHere) {
+            ++m_report.conflicts;
+        } else {
+            db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE rowid = ?"), {stored.id});
+            ++m_report.deleted;
+        }
+    }
+    keepItem(db, item.href, rows.empty() ? QString() : rows.front().uid, item.etag, isSeries(item.data));
+}
+
+// An event gone from the server takes its rows here with it, except those changed here since:
+// they stay, and go to the server again as events of their own.
+void SyncEngine::removeItem(platform::Database& db, const QString& href)
+{
+    for (const auto& [stored, changedHere] : linkedRows(db, href)) {
+        if (changedHere) {
+            ++m_report.conflicts;
+        } else {
+            db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE rowid = ?"), {stored.id});
+            ++m_report.deleted;
+        }
+    }
+    db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {href});
+    db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
+}
+
+void SyncEngine::localPass()
+{
+    platform::Database& db = m_module.db();
+    m_takenHrefs.clear();
+    for (const platform::Row& row : db.query(QStringLiteral("SELECT HREF FROM SYNC_ITEM")))
+        m_takenHrefs.insert(row.at(0).toString());
+    struct Linked {
+        store::StoredRow row;
+        QString href, uid;
+        QByteArray etag;
+    };
+    std::vector<Linked> changed, gone;
+    {
+        platform::Transaction t(db);
+        const auto links = db.query(QStringLiteral("SELECT l.ROW_ID, l.HREF, l.DAY, l.DIGEST, i.UID, i.ETAG, i.SERIES, ")
+                                    + kRowOf
+                                    + QStringLiteral(" FROM SYNC_LINK l JOIN SYNC_ITEM i ON i.HREF = l.HREF"
+                                                     " LEFT JOIN PLAN_DAT p ON p.rowid = l.ROW_ID"));
+        for (const platform::Row& row : links) {
+            const qint64 rowId = row.at(0).toLongLong();
+            const bool series = row.at(6).toInt() != 0;
+            Linked l{store::storedRow({row.begin() + 7, row.end()}), row.at(1).toString(), row.at(4).toString(),
+                     row.at(5).toString().toLatin1()};
+            if (row.at(7).isNull()) {
+                // Deleted here. A row dated before today went with the purge of past rows, and an
+                // instance of a series goes here only: the server keeps the event in both cases.
+                if (row.at(2).toString() < m_today || series)
+                    unlink(db, rowId);
+                else
+                    gone.push_back({{rowId, {}}, l.href, l.uid, l.etag});
+            } else if (digest(l.row.rec) != row.at(3).toString()) {
+                // Changed here. A changed instance of a series becomes an event of its own.
+                if (series)
+                    unlink(db, rowId);
+                else
+                    changed.push_back(l);
+            }
+        }
+        t.commit();
+    }
+    // Rows before today are not sent: the server would hold them, and the purge would take
+    // them from here.
+    for (const platform::Row& row : db.query(QStringLiteral("SELECT ") + kRowOf
+                                             + QStringLiteral(" FROM PLAN_DAT p WHERE p.P_DATE >= ?"
+                                                              " AND p.rowid NOT IN (SELECT ROW_ID FROM SYNC_LINK)"),
+                                             {m_today}))
+        create(store::storedRow(row), false);
+    for (const Linked& l : changed)
+        change(l.row, l.href, l.uid, l.etag);
+    for (const Linked& l : gone)
+        remove(l.row.id, l.href, l.etag);
+    afterAll([this] {
+        flushRecords();
+        // With sync tokens, one more listing takes in our own changes, so that the next sync
+        // finds the calendar as it left it and asks for nothing.
+        if (m_tokens && m_report.sent > 0 && !m_secondPass) {
+            m_secondPass = true;
+            listRemote();
+        } else {
+            finish();
+        }
+    });
+}
+
+QByteArray SyncEngine::eventBody(const store::PLAN_REC& rec, const QString& uid)
+{
+    return ical::calendarText(ical::eventText(rec, uid, platform::Clock::now()));
+}
+
+void SyncEngine::create(const store::StoredRow& row, bool freshUid)
+{
+    // The UID the file export gives the same appointment, unless an event here has it already
+    // or the server refused it: then one of its own.
+    QString uid = ical::uidFor(row.rec);
+    if (freshUid || m_takenHrefs.contains(hrefFor(m_account, uid)))
+        uid = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral("@meridocal");
+    const QString href = hrefFor(m_account, uid);
+    m_takenHrefs.insert(href);
+    QByteArray body;
+    try {
+        body = eventBody(row.rec, uid);
+    } catch (const platform::Failure&) {
+        ++m_report.unsendable;
+        return;
+    }
+    request(put(m_account, href, body, {}), [this, row, uid, href, freshUid](const platform::HttpReply& reply) {
+        if (succeeded(reply)) {
+            ++m_report.sent;
+            record([=](platform::Database& db) {
+                keepItem(db, href, uid, reply.etag, false);
+                link(db, row.id, href, row.rec);
+            });
+        } else if ((reply.status == 412 || reply.status == 409) && !freshUid) {
+            create(row, true);
+        } else {
+            fail(problem(reply));
+        }
+    });
+}
+
+void SyncEngine::change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag)
+{
+    QByteArray body;
+    try {
+        body = eventBody(row.rec, uid);
+    } catch (const platform::Failure&) {
+        ++m_report.unsendable;
+        return;
+    }
+    request(put(m_account, href, body, etag), [this, row, href](const platform::HttpReply& reply) {
+        if (succeeded(reply)) {
+            ++m_report.sent;
+            record([=](platform::Database& db) {
+                db.run(QStringLiteral("UPDATE SYNC_ITEM SET ETAG = ? WHERE HREF = ?"), {QString::fromLatin1(reply.etag), href});
+                link(db, row.id, href, row.rec);
+            });
+        } else if (reply.status == 412 || reply.status == 404) {
+            // Changed or deleted there too: the row goes its own way and is sent as a new event;
+            // the server's version comes with the next listing.
+            ++m_report.conflicts;
+            record([id = row.id](platform::Database& db) { unlink(db, id); });
+        } else {
+            fail(problem(reply));
+        }
+    });
+}
+
+void SyncEngine::remove(qint64 rowId, const QString& href, const QByteArray& etag)
+{
+    request(calsync::remove(m_account, href, etag), [this, rowId, href](const platform::HttpReply& reply) {
+        if (succeeded(reply) || reply.status == 404) {
+            m_report.sent += reply.status != 404;
+            record([=](platform::Database& db) {
+                unlink(db, rowId);
+                db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
+            });
+        } else if (reply.status == 412) {
+            // Changed there since: the server's version wins and comes back with the next listing.
+            ++m_report.conflicts;
+        } else {
+            fail(problem(reply));
+        }
+    });
+}
+
+// A result of the server's is noted in sec.mdb a little later, with others. Losing one (a crash,
+// a failed write) is safe: the next listing shows the event again, and a row here with exactly
+// its values is linked to it instead of being added twice.
+void SyncEngine::record(std::function<void(platform::Database&)> change)
+{
+    m_records.push_back(std::move(change));
+    if (m_records.size() >= kRecordBatch)
+        flushRecords();
+}
+
+void SyncEngine::flushRecords()
+{
+    if (m_records.empty())
+        return;
+    platform::Database& db = m_module.db();
+    platform::Transaction t(db);
+    for (const auto& change : m_records)
+        change(db);
+    t.commit();
+    m_records.clear();
+}
+
+} // namespace calsync

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "sync/caldav.h"
+#include "store/plan_store.h"
+
+#include <QObject>
+#include <QSet>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+// Two-way sync of PLAN_DAT with a CalDAV calendar. Beside PLAN_DAT, sec.mdb remembers what was
+// in step with the server at the last sync: each event seen there (SYNC_ITEM: href, UID, ETag,
+// whether it is a series), each row that stands for one (SYNC_LINK: rowid, href, its date and a
+// digest of its seven values) and the server's sync token (SYNC_STATE). Each sync compares both
+// sides with that memory, so that a sync cut short at any point, by a crash or a dropped
+// connection, neither loses nor doubles an appointment: the next one finds where it stopped.
+namespace calsync {
+
+// Makes the tables of that memory when they are missing; PLAN_DAT is not touched. A database
+// without them works as before, with no sync.
+void prepareDatabase(platform::Database& db);
+bool isPrepared(platform::Database& db);
+
+struct SyncReport {
+    int sent = 0;      // events created, changed or deleted on the server
+    int received = 0;  // appointments added here from the server
+    int deleted = 0;   // appointments deleted here because the server's event changed or went
+    int conflicts = 0; // changed on both sides: both versions kept
+    int unsendable = 0; // rows whose date or time cannot be read, left here
+    QString failure;   // why the sync ended early, in words for the user; empty when it went through
+};
+
+class SyncEngine : public QObject {
+    Q_OBJECT
+public:
+    explicit SyncEngine(state::Module1& module, QObject* parent = nullptr);
+
+    // Starts a sync and reports its end with finished(); false when one is running already.
+    bool start(const Account& account);
+    // Ends a running sync at once, keeping what the server has confirmed; finished() does not come.
+    void stop();
+    bool isRunning() const { return m_running; }
+    const SyncReport& report() const { return m_report; }
+
+signals:
+    void finished();
+
+private:
+    using Handler = std::function<void(const platform::HttpReply&)>;
+    struct Job {
+        platform::HttpRequest request;
+        Handler handle;
+    };
+
+    void request(const platform::HttpRequest& r, Handler handle);
+    void afterAll(std::function<void()> next);
+    void pump();
+    void guarded(const std::function<void()>& step);
+    void fail(const QString& description);
+    void finish();
+
+    void described(const platform::HttpReply& reply);
+    void listRemote();
+    void listed(const platform::HttpReply& reply);
+    void fetched(const platform::HttpReply& reply);
+    void applyRemote();
+    void replaceItem(platform::Database& db, const Response& item);
+    void removeItem(platform::Database& db, const QString& href);
+    void localPass();
+    void create(const store::StoredRow& row, bool freshUid);
+    void change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag);
+    void remove(qint64 rowId, const QString& href, const QByteArray& etag);
+    QByteArray eventBody(const store::PLAN_REC& rec, const QString& uid);
+    void record(std::function<void(platform::Database&)> change);
+    void flushRecords();
+
+    state::Module1& m_module;
+    platform::Http m_http;
+    Account m_account;
+    SyncReport m_report;
+    bool m_running = false;
+    QString m_today;
+    bool m_tokens = false;     // the server keeps sync tokens
+    bool m_secondPass = false; // listing again to take in our own changes
+    QString m_newToken;
+    std::vector<Response> m_fetched;
+    QSet<QString> m_gone;
+    QSet<QString> m_takenHrefs;
+    std::deque<Job> m_queue;
+    int m_inFlight = 0;
+    std::function<void()> m_whenDrained;
+    std::vector<std::function<void(platform::Database&)>> m_records;
+};
+
+} // namespace calsync

@@ -5,7 +5,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,18 +17,28 @@ namespace {
 
 const QString kValues = QStringLiteral("INSERT INTO PLAN_DAT VALUES ");
 
-// Each box as "prompt [title] icon buttons default".
-QStringList boxes(const QList<platform::MessageRequest>& shown)
+// The table as the user sees it: the headers of the given columns, each row's cells joined by "|"
+// (the selected row starting with ">", a greyed one with "*"), and the count below.
+QStringList shown(const QWidget* window, const QList<int>& columns = {0, 1, 2, 3, 4, 5})
 {
+    const auto* table = window->findChild<QTableView*>("allListTable");
+    const auto* count = window->findChild<QLabel*>("countLabel");
+    if (!table || !count)
+        return {"no allListTable or countLabel"};
     QStringList result;
-    for (const auto& m : shown)
-        result << QStringLiteral("%1 [%2] %3 %4 %5").arg(m.prompt, m.title).arg(int(m.icon)).arg(int(m.buttons))
-                      .arg(int(m.defaultButton));
-    return result;
+    for (int row = -1; row < table->model()->rowCount(); ++row) { // -1: the headers
+        QStringList cells;
+        for (int column : columns)
+            cells << (row < 0 ? table->model()->headerData(column, Qt::Horizontal) : table->model()->index(row, column).data())
+                         .toString();
+        result << QString(table->selectionModel()->isRowSelected(row) ? ">" : "")
+                      + (table->model()->index(row, 0).data(Qt::ForegroundRole).isValid() ? "*" : "") + cells.join('|');
+    }
+    return result << count->text();
 }
 
 // The window over a test folder whose table the given statements fill, opened as the main window
-// opens it.
+// opens it, but without the main window's start, which would purge the past days.
 struct Opened {
     testing::TestEnv env;
     state::Module1 module;
@@ -40,26 +49,8 @@ struct Opened {
         env.exec(fill);
         module.SEC_DB = platform::Database::open(env.dbPath());
         module.TODAY_STR = QStringLiteral("2000/04/15");
-        window = std::make_unique<AllListWindow>(module);
-        QVERIFY(window->prepare());
+        QVERIFY((window = std::make_unique<AllListWindow>(module))->prepare());
         window->show();
-    }
-    QTableView* table() const { return window->findChild<QTableView*>("allListTable"); }
-    QString count() const { return window->findChild<QLabel*>("countLabel")->text(); }
-    // The rows as shown, the given columns joined by "|"; the selected row starts with ">", a
-    // greyed one with "*".
-    QStringList shown(const QList<int>& columns = {0, 1, 2, 3, 4, 5}) const
-    {
-        QStringList result;
-        const QAbstractItemModel* model = table()->model();
-        for (int row = 0; row < model->rowCount(); ++row) {
-            QStringList cells;
-            for (int column : columns)
-                cells << model->index(row, column).data().toString();
-            result << QString(table()->selectionModel()->isRowSelected(row) ? ">" : "")
-                          + (model->index(row, 0).data(Qt::ForegroundRole).isValid() ? "*" : "") + cells.join('|');
-        }
-        return result;
     }
 };
 
@@ -78,19 +69,16 @@ private slots:
                            "('1999/12/31','23','45','大晦日',2,'',''), ('2000/04/15','09','30','来客',5,'応接室',''),"
                            "('2000/04/15','09','30','会議',1,'',''), ('2001/01/01','00','00','元日',0,'',''),"
                            "('2000/04/14','18','00','懇親会',1,'','')");
+        QCOMPARE(w.window->windowTitle(), "予定一覧");
+        QCOMPARE(shown(w.window.get()), QStringList({"日付|時刻|重要度|用件|場所|備考", ">*1999/12/31(金)|23時45分|!|大晦日||",
+                                                     "*2000/04/14(金)|18時00分|!!|懇親会||", "2000/04/15(土)|09時30分|!!|会議||",
+                                                     "2000/04/15(土)|09時30分|!|来客|応接室|", "2000/04/15(土)|10時00分|!!|朝礼||",
+                                                     "2000/04/16(日)|09時00分|!!!|会議|本社|資料", "2001/01/01(月)|00時00分|!!!|元日||",
+                                                     "7件"}));
         QCOMPARE(w.window->size(), QSize(760, 480));
-        QString headers = w.window->windowTitle();
-        for (int c = 0; c < 6; ++c)
-            headers += ' ' + w.table()->model()->headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers, "予定一覧 日付 時刻 重要度 用件 場所 備考");
-        QCOMPARE(w.shown(), QStringList({">*1999/12/31(金)|23時45分|!|大晦日||", "*2000/04/14(金)|18時00分|!!|懇親会||",
-                                         "2000/04/15(土)|09時30分|!!|会議||", "2000/04/15(土)|09時30分|!|来客|応接室|",
-                                         "2000/04/15(土)|10時00分|!!|朝礼||", "2000/04/16(日)|09時00分|!!!|会議|本社|資料",
-                                         "2001/01/01(月)|00時00分|!!!|元日||"}));
         w.window->resize(800, 500);
         w.window->close();
-        AllListWindow again(w.module);
-        QCOMPARE(again.size(), QSize(800, 500));
+        QCOMPARE(AllListWindow(w.module).size(), QSize(800, 500));
     }
 
     // As the user types, the rows whose subject, place or notice hold the text, Latin letters in
@@ -123,131 +111,86 @@ private slots:
                  "('2000/04/21','15','00','AxB',1,'',''), ('2000/04/22','16','00','its',1,'','')");
         QList<store::PLAN_REC> rows = w.env.rows(); // in the order of their ids
         std::ranges::stable_sort(rows, {}, [](const auto& r) { return std::tuple(r.P_DATE, r.P_HOUR, r.P_DETAIL); });
-        rows.removeIf([&](const auto& r) {
-            return !(r.P_DETAIL + '\n' + r.P_PLACE + '\n' + r.P_NOTICE).contains(typed.trimmed(), Qt::CaseInsensitive);
-        });
-        QStringList expected;
+        QStringList lines;
         for (const auto& r : rows)
-            expected << (expected.isEmpty() ? ">" : "") + r.P_DETAIL + '|' + r.P_PLACE;
-        QCOMPARE(QString::number(expected.size()) + "件", found);
-        auto* field = w.window->findChild<QLineEdit*>("searchField");
-        QVERIFY2(field, "searchField");
+            lines << r.P_DETAIL + '|' + r.P_PLACE + '|' + r.P_NOTICE;
+        const QStringList expected = QStringList{"用件|場所|備考"} + lines.filter(typed.trimmed(), Qt::CaseInsensitive) << found;
+        CHILD(field, QLineEdit, w.window, "searchField");
+        CHILD(table, QTableView, w.window, "allListTable");
         for (const QChar c : typed) // typed as key strokes; QTest::keyClicks types Latin-1 only
             QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
-        QTRY_COMPARE(w.count(), found);
-        for (qsizetype row : {expected.size() - 1, expected.size() * 2 / 3, expected.size() / 3})
-            w.table()->model()->index(int(row), 3).data();
-        QCOMPARE(w.shown({3, 4}), expected);
-        field->clear();
-        QTRY_COMPARE(w.count(), "3008件");
+        QTRY_COMPARE(table->model()->rowCount(), expected.size() - 2);
+        for (qsizetype row : {expected.size() - 3, expected.size() * 2 / 3, expected.size() / 3})
+            table->model()->index(int(row), 3).data();
+        QCOMPARE(shown(w.window.get(), {3, 4, 5}).replaceInStrings(">", ""), expected);
     }
 
-    // Enter on a row opens the entry form on it; saving replaces that row alone, found by its
-    // identity, after the checks of a new appointment, and the list shows it selected where it
-    // now stands. A refused change keeps the table; closing then asks before input is lost.
-    void change_data()
+    // Ctrl+L in the main window opens the list. Keys pick a row; Delete asks as today's list does
+    // and deletes that row alone, even beside its twin, or tells why it could not; Enter opens
+    // the entry form on the row, whose saving replaces that row alone, found by its identity,
+    // after the checks of a new appointment: a row is a duplicate of its twin, not of itself, and
+    // a refused change keeps the table. The list shows the row selected where it now stands, and
+    // once the list closes the main window counts today's rows again.
+    void editing_data()
     {
-        QTest::addColumn<int>("pick");
-        QTest::addColumn<QString>("typed"); // subject|hour
-        QTest::addColumn<QString>("meanwhile"); // what another program does while the form is open
-        QTest::addColumn<QStringList>("asked");
-        QTest::addColumn<QStringList>("after");
-        const QStringList kept{"10時00分| 会議|A", "10時00分|会議|B", ">11時00分|来客|"};
-        const QString closing = "予定を登録せずに終了しますか？ [終了確認] 1 1 1";
-        QTest::newRow("twin differing in blanks") << 1 << "会議|10" << "" << QStringList{}
-                                                  << QStringList{"10時00分| 会議|A", ">10時00分|会議|C", "11時00分|来客|"};
-        QTest::newRow("moved earlier") << 2 << "打合せ|09" << "" << QStringList{}
-                                       << QStringList{">09時00分|打合せ|C", "10時00分| 会議|A", "10時00分|会議|B"};
-        QTest::newRow("duplicate") << 2 << "会議 |10" << ""
-                                   << QStringList{"同じ用件が存在します。 [ﾃﾞｰﾀ重複ｴﾗｰ] 2 0 0", closing} << kept;
-        QTest::newRow("empty subject") << 2 << "　 |11" << ""
-                                       << QStringList{"用件を入力して下さい。 [入力ｴﾗｰ] 2 0 0", closing} << kept;
-        QTest::newRow("deleted meanwhile")
-            << 2 << "来客|11" << "DELETE FROM PLAN_DAT WHERE P_DETAIL = '来客'"
-            << QStringList{"この予定はほかのプログラムで削除されたため、変更できません。 [ミルドカ] 2 0 0", closing}
-            << QStringList{"10時00分| 会議|A", ">10時00分|会議|B"};
-    }
-    void change()
-    {
-        QFETCH(int, pick);
-        QFETCH(QString, typed);
-        QFETCH(QString, meanwhile);
-        QFETCH(QStringList, asked);
-        QFETCH(QStringList, after);
-        Opened w(kValues + "('2000/04/15','10','00',' 会議',1,'A',''), ('2000/04/15','10','00','会議',1,'B',''),"
-                           "('2000/04/15','11','00','来客',1,'','')");
-        QString opened;
-        testing::onNextModal([&](QWidget* form) {
-            auto* detail = form->findChild<QLineEdit*>("DETAIL_TEXT");
-            auto* place = form->findChild<QLineEdit*>("PLACE_TEXT");
-            auto* ok = form->findChild<QPushButton*>("OK_BTN");
-            opened = QStringList({form->windowTitle(), ok->text(), detail->text(), place->text()}).join('|');
-            w.env.exec(meanwhile);
-            detail->setText(typed.section('|', 0, 0));
-            place->setText("C");
-            form->findChild<QComboBox*>("HOUR_LST")->setCurrentText(typed.section('|', 1));
-            w.env.answer(MsgAnswer::Yes);
-            ok->click();
-            form->close(); // asks only when the form is still open
-        });
-        w.table()->selectRow(pick);
-        QTest::keyClick(w.table(), Qt::Key_Return);
-        QCOMPARE(opened, QStringList({"予定変更|変更| 会議|A", "予定変更|変更|会議|B", "予定変更|変更|来客|"})[pick]);
-        QCOMPARE(boxes(w.env.shown()), asked);
-        QCOMPARE(w.shown({1, 3, 4}), after);
-    }
-
-    // The Delete key asks as today's list does and deletes the picked row alone, even beside an
-    // identical twin; a refused deletion is told and leaves the table.
-    void deletion_data()
-    {
+        QTest::addColumn<QString>("keys");
         QTest::addColumn<MsgAnswer>("answer");
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QStringList>("asked");
-        QTest::addColumn<QStringList>("after");
-        const QString question = "この予定を削除しますか？ [削除確認] 1 1 1";
-        const QStringList kept{"会議", ">会議", "来客"};
-        QTest::newRow("yes") << MsgAnswer::Yes << "" << QStringList{question} << QStringList{"会議", ">来客"};
-        QTest::newRow("no") << MsgAnswer::No << "" << QStringList{question} << kept;
-        QTest::newRow("refused") << MsgAnswer::Yes
-                                 << "CREATE TRIGGER t BEFORE DELETE ON PLAN_DAT BEGIN SELECT RAISE(ABORT, '拒否'); END;"
-                                 << QStringList{question, "拒否 [ミルドカ] 0 0 0"} << kept;
+        QTest::addColumn<QString>("typed"); // subject|what another program does while the form is open
+        QTest::addColumn<QStringList>("after"); // the form's caption, the list, the boxes, the main window's count
+        const QStringList head{"予定変更|変更", "用件|場所"};
+        const QString asked = "この予定を削除しますか？ [削除確認, icon 1, yes/no]";
+        const QString four = "4件の予定が入っています。", three = "3件の予定が入っています。";
+        QTest::newRow("deletion declined, a twin changed") << "Down, Del, Return" << MsgAnswer::No << "打合せ"
+            << head + QStringList{" 会議|A", "会議|B", ">打合せ|A", "来客|", "4件", asked, four};
+        QTest::newRow("deletion refused, the row saved beside its twin") << "Down, Down, Del, Return" << MsgAnswer::Yes << "会議"
+            << head + QStringList{" 会議|A", "会議|A", ">会議|B", "来客|", "4件", asked, "拒否",
+                                  "同じ用件が存在します。 [ﾃﾞｰﾀ重複ｴﾗｰ, icon 2]", four};
+        QTest::newRow("twin deleted, the next saved as it was") << "Down, Del, Return" << MsgAnswer::Yes << "会議"
+            << head + QStringList{" 会議|A", ">会議|B", "来客|", "3件", asked, three};
+        QTest::newRow("empty subject") << "Ctrl+End, Return" << MsgAnswer::Yes << "　 "
+            << head + QStringList{" 会議|A", "会議|A", "会議|B", ">来客|", "4件", "用件を入力して下さい。 [入力ｴﾗｰ, icon 2]", four};
+        QTest::newRow("deleted meanwhile") << "Ctrl+End, Return" << MsgAnswer::Yes << "来客|DELETE FROM PLAN_DAT WHERE P_DETAIL = '来客'"
+            << head + QStringList{" 会議|A", "会議|A", ">会議|B", "3件",
+                                  "この予定はほかのプログラムで削除されたため、変更できません。 [ミルドカ, icon 2]", three};
     }
-    void deletion()
+    void editing()
     {
+        QFETCH(QString, keys);
         QFETCH(MsgAnswer, answer);
-        QFETCH(QString, setup);
-        QFETCH(QStringList, asked);
+        QFETCH(QString, typed);
         QFETCH(QStringList, after);
-        Opened w(setup + kValues + "('2000/04/15','10','00','会議',1,'',''), ('2000/04/15','10','00','会議',1,'',''),"
-                                   "('2000/04/16','10','00','来客',1,'','')");
-        w.env.answer(answer);
-        w.table()->selectRow(1);
-        QTest::keyClick(w.table(), Qt::Key_Delete);
-        QCOMPARE(boxes(w.env.shown()), asked);
-        QCOMPARE(w.env.count(), after.size());
-        QCOMPARE(w.shown({3}), after);
-        QCOMPARE(w.count(), QString::number(after.size()) + "件");
-    }
-
-    // Ctrl+L in the main window opens the list; once it closes, the main window counts today's
-    // rows again.
-    void fromMainWindow()
-    {
         testing::TestEnv env;
-        env.exec(kValues + "('2000/04/15','10','00','会議',1,'','')");
+        // Two rows alike but for a blank, a third alike but for its place; another program's
+        // trigger keeps the row of place B from being deleted.
+        env.exec(kValues + "('2000/04/15','10','00',' 会議',1,'A',''), ('2000/04/15','10','00','会議',1,'A',''),"
+                           "('2000/04/15','10','00','会議',1,'B',''), ('2000/04/15','11','00','来客',1,'','');"
+                           "CREATE TRIGGER t BEFORE DELETE ON PLAN_DAT WHEN old.P_PLACE = 'B' BEGIN SELECT RAISE(ABORT, '拒否'); END;");
         testing::StartedMain main;
         QVERIFY(QTest::qWaitForWindowActive(&main.window));
         QAction* action = main.action("actionAllList");
-        QVERIFY2(action, "actionAllList");
-        QCOMPARE(action->text(), "予定一覧(&L)");
-        env.answer(MsgAnswer::Yes);
-        testing::onNextModal([](QWidget* list) {
-            QTest::keyClick(list->findChild<QTableView*>(), Qt::Key_Delete);
+        QCOMPARE(action ? action->text() : "no actionAllList", "予定一覧(&L)");
+        env.answer(answer);
+        QStringList listed;
+        testing::onNextModal([&](QWidget* list) {
+            testing::onNextModal([&](QWidget* form) {
+                [&] {
+                    CHILD(detail, QLineEdit, form, "DETAIL_TEXT");
+                    CHILD(ok, QPushButton, form, "OK_BTN");
+                    listed << form->windowTitle() + '|' + ok->text();
+                    env.exec(typed.section('|', 1));
+                    detail->setText(typed.section('|', 0, 0));
+                    ok->click();
+                }();
+                form->hide(); // ends a refused change without the question closing would ask
+            });
+            QTest::keySequence(list->focusWidget(), QKeySequence(keys));
+            listed += shown(list, {3, 4});
             list->close();
         });
         QTest::keyClick(&main.window, Qt::Key_L, Qt::ControlModifier);
-        QCOMPARE(main.label("TELL_LABEL"), "今日は予定がありません。");
+        QCOMPARE(listed + env.told() << main.label("TELL_LABEL"), after);
+        // Every question here, as today's list's, has Yes as its default.
+        QVERIFY(std::ranges::all_of(env.shown(), [](const auto& m) { return m.defaultButton != MsgAnswer::No; }));
     }
 };
 

@@ -44,8 +44,9 @@ private slots:
         auto at = [](int h, int m) { return QDateTime(QDate(2000, 4, 15), QTime(h, m)); };
         QTest::newRow("00:30, none today") << at(0, 30) << none << 0
             << QStringList{"おはようございます。", "2000年04月15日", "秘書：", "今日は予定がありません。"} << "";
-        QTest::newRow("12:00, names") << at(12, 0) << QStringList{"受付", "部長", QString()} << 1
-            << QStringList{"こんにちわ。", "2000年04月15日", "受付：", "1件の予定が入っています。"} << "";
+        // A label that read stored text as markup would load /dev/zero until the program died.
+        QTest::newRow("12:00, names as markup") << at(12, 0) << QStringList{"<img src=\"/dev/zero\">", "部長", QString()} << 1
+            << QStringList{"こんにちわ。", "2000年04月15日", "<img src=\"/dev/zero\">：", "1件の予定が入っています。"} << "";
         QTest::newRow("16:59, empty values") << at(16, 59) << QStringList{"", "", ""} << 12
             << QStringList{"こんにちわ。", "2000年04月15日", "秘書：", "12件の予定が入っています。"} << "";
         QTest::newRow("17:00, stale picture, 32768 overflow the count")

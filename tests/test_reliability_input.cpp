@@ -1,6 +1,6 @@
-// Hostile text typed or pasted into the entry form and the name fields. Each input is stored and
-// read back exactly, and shown as the text it is, or refused with its message; no input changes a
-// statement or loads anything, so the other rows stay as they were.
+// Hostile text typed or pasted into the entry form. Each input is stored and read back exactly,
+// and shown as the text it is, or refused with its message; no input changes a statement or
+// loads anything, so the other rows stay as they were. (The names go through the settings test.)
 #include "plan_entry/plan_frm.h"
 #include "support/test_env.h"
 #include "today_list/listen_frm.h"
@@ -30,21 +30,18 @@ void inputs()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("pasted");
     QTest::addColumn<QString>("subjectRefusal");
-    QTest::addColumn<QString>("nameRefusal");
-    // Longer than a name field lets in, a text is refused whole and the field stays empty.
-    const QString nul(QChar(0)), refusedWhole = box("秘書の名前を入力して下さい。\r", "エラー発生！", MsgIcon::Exclamation);
-    QTest::newRow("one quote") << "'" << false << "" << "";
-    QTest::newRow("always-true condition") << "x' OR '1'='1" << false << "" << refusedWhole;
-    QTest::newRow("dropping the table") << "'; DROP TABLE PLAN_DAT; --" << false << "" << refusedWhole;
-    QTest::newRow("backslashes and a quote") << "\\'\\\\" << false << "" << "";
-    QTest::newRow("NUL first, then a quote") << nul + "'x" << false << "" << "";
-    QTest::newRow("emoji and right-to-left marks") << "\U0001F600\u202E議\u200F" << false << "" << "";
-    QTest::newRow("an image of /dev/zero") << "<img src=\"/dev/zero\">" << false << "" << refusedWhole;
-    QTest::newRow("bold and an entity") << "<b>&amp;</b>" << true << "" << refusedWhole;
-    QTest::newRow("ideographic spaces only") << "\u3000\u3000" << false
-        << box("用件を入力して下さい。", "入力ｴﾗｰ", MsgIcon::Exclamation)
-        << refusedWhole;
-    QTest::newRow("pasted line break") << "山\n田" << true << "" << "";
+    const QString nul(QChar(0));
+    QTest::newRow("one quote") << "'" << false << "";
+    QTest::newRow("always-true condition") << "x' OR '1'='1" << false << "";
+    QTest::newRow("dropping the table") << "'; DROP TABLE PLAN_DAT; --" << false << "";
+    QTest::newRow("backslashes and a quote") << "\\'\\\\" << false << "";
+    QTest::newRow("NUL first, then a quote") << nul + "'x" << false << "";
+    QTest::newRow("emoji and right-to-left marks") << "\U0001F600\u202E議\u200F" << false << "";
+    QTest::newRow("an image of /dev/zero") << "<img src=\"/dev/zero\">" << false << "";
+    QTest::newRow("bold and an entity") << "<b>&amp;</b>" << true << "";
+    QTest::newRow("ideographic spaces only")
+        << "\u3000\u3000" << false << box("用件を入力して下さい。", "入力ｴﾗｰ", MsgIcon::Exclamation);
+    QTest::newRow("pasted line break") << "山\n田" << true << "";
 }
 } // namespace
 
@@ -99,32 +96,6 @@ private slots:
         env.answer(platform::MsgAnswer::Yes);
         QTest::keyClick(lines, Qt::Key_Delete);
         QCOMPARE(env.table(), others.mid(subjectRefusal.isEmpty() ? 0 : 1));
-    }
-
-    // Into the secretary's name: a stored name is read back by the next start and shown as the
-    // text it is, on the main window and as the warning's title.
-    void secretaryName_data() { inputs(); }
-    void secretaryName()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, pasted);
-        QFETCH(QString, nameRefusal);
-        TestEnv env;
-        {
-            testing::StartedMain main;
-            testing::onNextModal([&](QWidget* dialog) {
-                enter(dialog->findChild<QLineEdit*>("S_NAME_TEXT"), text, pasted);
-                dialog->findChild<QPushButton*>("CMD_UPDATE")->click();
-                if (dialog->isVisible())
-                    dialog->close();
-            });
-            main.action("mnuSet")->trigger();
-        }
-        QCOMPARE(env.told(), QStringList{nameRefusal}.mid(0, !nameRefusal.isEmpty()));
-        const QString name = nameRefusal.isEmpty() ? text : QString("秘書");
-        testing::StartedMain next;
-        QCOMPARE(next.label("NAME_LABEL"), name + "：");
-        QCOMPARE(env.setting("SEC_NAME"), nameRefusal.isEmpty() ? text : QString());
     }
 };
 

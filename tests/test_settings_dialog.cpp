@@ -153,8 +153,8 @@ private slots:
         QCOMPARE(env.setting("SEC_NAME"), stored == "受付" ? stored : QString());
     }
 
-    // A stored name longer than the typing limit shows whole and can only shrink, undo or not;
-    // no button is ever the default and Escape closes nothing.
+    // A stored name longer than the typing limit shows whole and cannot grow past its own length,
+    // undo or not; no button is ever the default and Escape closes nothing.
     void longStoredName()
     {
         TestEnv env;

@@ -16,12 +16,6 @@ using testing::TestEnv;
 
 namespace {
 
-QByteArray read(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A zone of the calendar's own (not a system name), as Outlook and Google write them: US Eastern
 // with the daylight-saving rule of 2000.
 const QByteArray kEastern = "BEGIN:VTIMEZONE\nTZID:Eastern\nBEGIN:STANDARD\nDTSTART:19701025T020000\n"
@@ -84,7 +78,7 @@ private slots:
         exportItem->trigger();
 
         // Every line ends in CRLF, holds at most 75 octets, and is whole UTF-8 on its own.
-        const QByteArray exported = read(file);
+        const QByteArray exported = testing::bytesOf(file);
         QVERIFY(exported.startsWith("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//ミルドカ//MERIDOCAL 2.00//JA\r\n"));
         for (const QByteArray& line : exported.chopped(1).split('\n'))
             QVERIFY2(line.endsWith('\r') && line.size() <= 76 && QString::fromUtf8(line).toUtf8() == line, line.data());
@@ -94,7 +88,7 @@ private slots:
         env.setNow(QDateTime(QDate(2000, 4, 15), QTime(11, 0)));
         env.answerFile(env.path("again.ics"));
         exportItem->trigger();
-        QCOMPARE(uids(read(env.path("again.ics"))), uids(exported));
+        QCOMPARE(uids(testing::bytesOf(env.path("again.ics"))), uids(exported));
         QCOMPARE(uids(exported).size(), 4);
 
         // Into the emptied table every text comes back exactly; a second import of the file adds nothing.
@@ -111,7 +105,7 @@ private slots:
         env.exec(QStringLiteral("INSERT INTO PLAN_DAT VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
         env.answerFile(file);
         exportItem->trigger();
-        QCOMPARE(read(file), exported);
+        QCOMPARE(testing::bytesOf(file), exported);
         QCOMPARE(env.prompts(), QStringList({"4件の予定を書き出しました。", "4件の予定を書き出しました。", "4件の予定を読み込みました。",
                                              "0件の予定を読み込みました。\r重複のため読み込まなかった予定：4件",
                                              "日付か時刻の読めない予定があります（2000/13/45 09時30分「壊れた行」）。"}));
@@ -161,12 +155,9 @@ private slots:
         env.exec(failingSql); // an empty statement does nothing
         StartedMain main;
         const QString path = env.path("in.ics");
-        QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size() && out.flush());
+        QVERIFY(testing::writeBytes(path, file));
         env.answerFile(path);
-        QAction* importItem = main.action("actionImportIcal");
-        QVERIFY2(importItem, "actionImportIcal");
-        importItem->trigger();
+        main.action("actionImportIcal")->trigger();
         QCOMPARE(env.prompts(), QStringList{message.replace("%1", QDir::toNativeSeparators(path))});
         QCOMPARE(env.table(), QStringList{"2000/04/15|08|00|既存|0|場所|メモ"} + added);
     }

@@ -10,18 +10,10 @@
 
 namespace {
 
-QByteArray bytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A file that an earlier start left in the user's data folder; none for a null text.
 void leave(const QString& path, const QByteArray& content)
 {
-    QFile file(path);
-    QVERIFY(content.isNull() || (QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-                                 && file.write(content) == content.size()));
+    QVERIFY(content.isNull() || testing::writeBytes(path, content));
 }
 
 // The program in <prefix>/lib/meridocal, the template (holding one of today's
@@ -37,7 +29,7 @@ struct Installed {
         QDir().mkpath(QDir::cleanPath(state::templatePath() + QStringLiteral("/..")));
         testing::makeDatabase(state::templatePath());
         store::insert(*platform::Database::open(state::templatePath()), testing::rec("2000/04/15", "09", "00", "会議"));
-        templateBytes = bytes(state::templatePath());
+        templateBytes = testing::bytesOf(state::templatePath());
         qputenv("XDG_DATA_HOME", env.path(QStringLiteral("data")).toLocal8Bit());
     }
 };
@@ -62,14 +54,14 @@ private slots:
         leave(installed.user + QStringLiteral(".part"), leftover);
         testing::StartedMain main;
         QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("1件の予定が入っています。"));
-        QCOMPARE(bytes(installed.user), installed.templateBytes);
+        QCOMPARE(testing::bytesOf(installed.user), installed.templateBytes);
         // No one but the user may read the appointments or list their folder.
         const QFileInfo file(installed.user), folder(file.path());
         QCOMPARE((file.permissions() | folder.permissions()).toInt() & 0x77, 0); // group and others
         QCOMPARE(file.dir().entryList(QDir::Files), QStringList({"sec.mdb", "sec.mdb.created"}));
         // What the user saves goes to their own file only.
         store::insert(main.module.db(), testing::rec("2000/04/16", "10", "30", "歯医者"));
-        QCOMPARE(bytes(state::templatePath()), installed.templateBytes);
+        QCOMPARE(testing::bytesOf(state::templatePath()), installed.templateBytes);
     }
 
     void afterTheFirstStartTheFileIsReportedNotReplaced_data()
@@ -90,7 +82,7 @@ private slots:
         leave(installed.user, content);
         testing::StartedMain main;
         QCOMPARE(installed.env.told().value(0), prompt);
-        QCOMPARE(bytes(installed.user), content);
+        QCOMPARE(testing::bytesOf(installed.user), content);
         QCOMPARE(QFileInfo::exists(installed.user), !content.isNull());
     }
 };

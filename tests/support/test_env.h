@@ -109,6 +109,10 @@ QString box(const QString& prompt, const QString& title = platform::programTitle
 store::PLAN_REC rec(const QString& date, const QString& hour, const QString& minute, const QString& detail,
                     qint16 importance = 1, const QString& place = {}, const QString& notice = {});
 
+// A file's bytes (empty when it cannot be read), and a file written with bytes, its folder made.
+QByteArray bytesOf(const QString& path);
+bool writeBytes(const QString& path, const QByteArray& bytes);
+
 // Makes a database file from the real schema (the build does the same for the program).
 void makeDatabase(const QString& path);
 

@@ -3,11 +3,13 @@
 #include "platform/failure.h"
 
 #include <QAbstractButton>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace platform {
 namespace {
 MessageHandler g_handler;
+PasswordHandler g_passwordHandler;
 
 QMessageBox::Icon toQt(MsgIcon icon)
 {
@@ -72,6 +74,20 @@ void showWarning(QWidget* parent, const QString& prompt, const QString& title)
 bool askYesNo(QWidget* parent, const QString& prompt, const QString& title, MsgAnswer defaultButton)
 {
     return messageBox(parent, {prompt, title, MsgIcon::Question, MsgButtons::YesNo, defaultButton}) == MsgAnswer::Yes;
+}
+
+void setPasswordHandler(PasswordHandler handler)
+{
+    g_passwordHandler = std::move(handler);
+}
+
+std::optional<QString> askPassword(QWidget* parent, const QString& title, const QString& prompt)
+{
+    if (g_passwordHandler)
+        return g_passwordHandler(prompt);
+    bool given = false;
+    const QString password = QInputDialog::getText(parent, title, prompt, QLineEdit::Password, {}, &given);
+    return given ? std::optional<QString>(password) : std::nullopt;
 }
 
 bool reported(QWidget* parent, const std::function<void()>& step, const QString& title, MsgIcon icon)

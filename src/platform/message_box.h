@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -40,9 +41,14 @@ bool askYesNo(QWidget* parent, const QString& prompt, const QString& title,
 bool reported(QWidget* parent, const std::function<void()>& step, const QString& title = programTitle(),
               MsgIcon icon = MsgIcon::None);
 
+// Asks for a password in a small modal box; nothing when the user cancels.
+std::optional<QString> askPassword(QWidget* parent, const QString& title, const QString& prompt);
+
 // Tests answer the boxes instead of a person; a null handler restores the real boxes.
 using MessageHandler = std::function<MsgAnswer(const MessageRequest&)>;
 void setMessageHandler(MessageHandler handler);
+using PasswordHandler = std::function<std::optional<QString>(const QString& prompt)>;
+void setPasswordHandler(PasswordHandler handler);
 
 // The text as a box shows it: a bare carriage return becomes a line break.
 QString displayText(const QString& prompt);

@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QInputDialog>
 #include <QMenu>
 
 namespace {
@@ -105,8 +104,10 @@ void SyncControl::run(bool manual)
         QString password = answer.password;
         bool given = answer.found;
         if (!given && (manual || !m_declined)) {
-            password = QInputDialog::getText(m_window, kTitle, kPasswordPrompt, QLineEdit::Password, {}, &given);
+            const std::optional<QString> typed = platform::askPassword(m_window, kTitle, kPasswordPrompt);
+            given = typed.has_value();
             m_declined = !given;
+            password = typed.value_or(QString());
             if (given)
                 platform::writePassword(key, password, this, [](const platform::KeyringAnswer&) {});
         }

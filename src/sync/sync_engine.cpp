@@ -469,9 +469,15 @@ void SyncEngine::localPass()
     });
 }
 
-QByteArray SyncEngine::eventBody(const store::PLAN_REC& rec, const QString& uid)
+std::optional<QByteArray> SyncEngine::eventBody(const store::PLAN_REC& rec, const QString& uid)
 {
-    return ical::calendarText(ical::eventText(rec, uid, platform::Clock::now()));
+    try {
+        return ical::calendarText(ical::eventText(rec, uid, platform::Clock::now()));
+    } catch (const platform::Failure&) {
+        // A row whose date or time cannot be read stays here and is counted, not sent.
+        ++m_report.unsendable;
+        return std::nullopt;
+    }
 }
 
 void SyncEngine::create(const store::StoredRow& row, bool freshUid)
@@ -483,14 +489,10 @@ void SyncEngine::create(const store::StoredRow& row, bool freshUid)
         uid = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral("@meridocal");
     const QString href = hrefFor(m_account, uid);
     m_takenHrefs.insert(href);
-    QByteArray body;
-    try {
-        body = eventBody(row.rec, uid);
-    } catch (const platform::Failure&) {
-        ++m_report.unsendable;
+    const std::optional<QByteArray> body = eventBody(row.rec, uid);
+    if (!body)
         return;
-    }
-    request(put(m_account, href, body, {}), [this, row, uid, href, freshUid](const platform::HttpReply& reply) {
+    request(put(m_account, href, *body, {}), [this, row, uid, href, freshUid](const platform::HttpReply& reply) {
         if (succeeded(reply)) {
             ++m_report.sent;
             record([=](platform::Database& db) {
@@ -507,14 +509,10 @@ void SyncEngine::create(const store::StoredRow& row, bool freshUid)
 
 void SyncEngine::change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag)
 {
-    QByteArray body;
-    try {
-        body = eventBody(row.rec, uid);
-    } catch (const platform::Failure&) {
-        ++m_report.unsendable;
+    const std::optional<QByteArray> body = eventBody(row.rec, uid);
+    if (!body)
         return;
-    }
-    request(put(m_account, href, body, etag), [this, row, href](const platform::HttpReply& reply) {
+    request(put(m_account, href, *body, etag), [this, row, href](const platform::HttpReply& reply) {
         if (succeeded(reply)) {
             ++m_report.sent;
             record([=](platform::Database& db) {

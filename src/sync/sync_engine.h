@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <vector>
 
 // Two-way sync of PLAN_DAT with a CalDAV calendar. Beside PLAN_DAT, sec.mdb remembers what was
@@ -72,7 +73,7 @@ private:
     void create(const store::StoredRow& row, bool freshUid);
     void change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag);
     void remove(qint64 rowId, const QString& href, const QByteArray& etag);
-    QByteArray eventBody(const store::PLAN_REC& rec, const QString& uid);
+    std::optional<QByteArray> eventBody(const store::PLAN_REC& rec, const QString& uid);
     void record(std::function<void(platform::Database&)> change);
     void flushRecords();
 

@@ -52,12 +52,11 @@ private slots:
     // with no services to start, so that a name nobody owns stays unowned.
     void initTestCase()
     {
-        QFile config(m_folder.filePath("bus.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(R"(<busconfig><policy context="default"><allow send_destination="*"/><allow eavesdrop="true"/>)"
-                     R"(<allow own="*"/></policy><listen>unix:tmpdir=)" + m_folder.path().toUtf8() + "</listen></busconfig>");
-        config.close();
-        m_daemon.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config.fileName()});
+        const QString config = m_folder.filePath("bus.conf");
+        QVERIFY(writeBytes(config, R"(<busconfig><listen>unix:tmpdir=/tmp</listen><policy context="default"><allow own="*"/>)"
+                                   R"(<allow send_destination="*"/><allow eavesdrop="true"/></policy></busconfig>)"));
+        // The file must name an address; the one given here, in the tests' folder, wins.
+        m_daemon.start("dbus-daemon", {"--print-address", "--config-file=" + config, "--address=unix:tmpdir=" + m_folder.path()});
         QVERIFY(m_daemon.waitForReadyRead(10000));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_daemon.readLine().trimmed());
         qputenv("XDG_CONFIG_HOME", m_config.toUtf8());
@@ -68,50 +67,36 @@ private slots:
     // Started at the first moment, the window looks at the clock at each of them.
     void followsTheClock_data()
     {
-        QTest::addColumn<QString>("notice");
         QTest::addColumn<QList<QDateTime>>("moments");
-        QTest::addColumn<int>("armedMs");          // when started
-        // What was reminded of after each moment, then the greeting, date, count and rows kept at the end.
-        QTest::addColumn<QStringList>("seen");
-        const QStringList today{"2000年04月15日", "3件の予定が入っています。", "4"};
-        const QStringList tomorrow{"2000年04月16日", "1件の予定が入っています。", "1"};
-        QTest::newRow("noon") << "" << QList{at(11, 59, 30), at(12, 0)} << 30000
-                              << QStringList{"昼食", "昼食", "こんにちわ。"} + today;
-        QTest::newRow("17:00") << "" << QList{at(16, 59, 50), at(17, 0)} << 10000
-                               << QStringList{"", "", "こんばんわ。"} + today;
-        QTest::newRow("22:00") << "" << QList{at(21, 59, 58), at(22, 0)} << 2000
-                               << QStringList{"", "", "遅くまで大変ですね。"} + today;
-        QTest::newRow("midnight") << "" << QList{at(23, 59, 30), at(0, 0, 0, 16)} << 30000
-                                  << QStringList{"", "", "おはようございます。"} + tomorrow;
-        QTest::newRow("woken after midnight") << "" << QList{at(22, 30), at(14, 10, 0, 16)} << 60000
-                                              << QStringList{"", "", "こんにちわ。"} + tomorrow;
+        // The wait armed at start, what was reminded of after each moment, then the greeting, date,
+        // count, rows kept and the wait armed at the end.
+        QTest::addColumn<QString>("seen");
+        const QString today = "2000年04月15日|3件の予定が入っています。|4|60000";
+        const QString tomorrow = "2000年04月16日|1件の予定が入っています。|1|60000";
+        QTest::newRow("noon") << QList{at(11, 59, 30), at(12, 0)} << "30000|昼食|昼食|こんにちわ。|" + today;
+        QTest::newRow("17:00") << QList{at(16, 59, 50), at(17, 0)} << "10000|||こんばんわ。|" + today;
+        QTest::newRow("22:00") << QList{at(21, 59, 58), at(22, 0)} << "2000|||遅くまで大変ですね。|" + today;
+        QTest::newRow("midnight") << QList{at(23, 59, 30), at(0, 0, 0, 16)} << "30000|||おはようございます。|" + tomorrow;
+        QTest::newRow("woken after midnight") << QList{at(22, 30), at(14, 10, 0, 16)} << "60000|||こんにちわ。|" + tomorrow;
         // Woken after 昼食's time: never reminded of it.
-        QTest::newRow("10 minutes by default")
-            << "" << QList{at(10, 0), at(10, 19, 59), at(10, 20), at(10, 25), at(12, 1)} << 60000
-            << QStringList{"", "", "会議", "会議", "会議", "こんにちわ。"} + today;
-        QTest::newRow("at the very time, fired late")
-            << "0" << QList{at(10, 0), at(10, 29, 59), at(10, 30, 59), at(12, 0)} << 60000
-            << QStringList{"", "", "会議", "会議,昼食", "こんにちわ。"} + today;
+        QTest::newRow("10 minutes before") << QList{at(10, 0), at(10, 19, 59), at(10, 20), at(10, 25), at(12, 1)}
+                                           << "60000|||会議|会議|会議|こんにちわ。|" + today;
+        // A look late in the appointment's own minute still reminds of it.
+        QTest::newRow("fired late") << QList{at(10, 0), at(10, 30, 59), at(12, 0)} << "60000||会議|会議,昼食|こんにちわ。|" + today;
     }
     void followsTheClock()
     {
-        QFETCH(QString, notice);
         QFETCH(QList<QDateTime>, moments);
-        QFETCH(int, armedMs);
-        QFETCH(QStringList, seen);
+        QFETCH(QString, seen);
         TestEnv env({moments.first()});
-        env.setSetting("NOTICE_MIN", notice);
-        env.insert(rec("2000/04/15", "09", "00", "朝礼"));
-        env.insert(rec("2000/04/15", "10", "30", "会議"));
-        env.insert(rec("2000/04/15", "12", "00", "昼食"));
-        env.insert(rec("2000/04/16", "10", "30", "明日の会議"));
+        env.exec("INSERT INTO PLAN_DAT VALUES ('2000/04/15','09','00','朝礼',1,'',''), ('2000/04/15','10','30','会議',1,'',''),"
+                 " ('2000/04/15','12','00','昼食',1,'',''), ('2000/04/16','10','30','明日の会議',1,'','')");
         Watched main;
-        QCOMPARE(main.turns->msToNextCheck(), armedMs);
-        QStringList reminded;
+        QStringList shown{QString::number(main.turns->msToNextCheck())};
         for (const QDateTime& moment : moments)
-            reminded << main.look(moment);
-        QCOMPARE((reminded + QStringList{main.label("GREETING_LABEL"), main.label("DATE_TEXT"), main.label("TELL_LABEL"),
-                                         QString::number(env.count())}), seen);
+            shown << main.look(moment);
+        QCOMPARE((shown << main.label("GREETING_LABEL") << main.label("DATE_TEXT") << main.label("TELL_LABEL")
+                        << QString::number(env.count()) << QString::number(main.turns->msToNextCheck())).join('|'), seen);
     }
 
     // What is saved and deleted while a window of the program is open is reminded of when it
@@ -119,8 +104,7 @@ private slots:
     void dialogsReplanAndDeferTheDayTurn()
     {
         TestEnv env({at(23, 40)});
-        env.insert(rec("2000/04/15", "23", "55", "取消"));
-        env.insert(rec("2000/04/16", "00", "30", "明日"));
+        env.exec("INSERT INTO PLAN_DAT VALUES ('2000/04/15','23','55','取消',1,'',''), ('2000/04/16','00','30','明日',1,'','')");
         Watched main;
         onNextModal([&env](QWidget* about) {
             env.insert(rec("2000/04/15", "23", "50", "来客"));
@@ -137,33 +121,16 @@ private slots:
         QCOMPARE(main.look(at(0, 20, 0, 16)), QStringLiteral("来客,明日"));
     }
 
-    // A choice that cannot be kept leaves the one before; one kept is followed at once, and none
-    // reminds twice of the same appointment.
-    void noticeChoiceIsStoredAndFollowed()
-    {
-        TestEnv env({at(10, 5)});
-        env.insert(rec("2000/04/15", "10", "30", "会議"));
-        QDir(env.folder()).mkdir("settings.ini"); // a folder in place of the settings file: no write goes through
-        Watched main;
-        main.action("notice30")->trigger();
-        QCOMPARE(env.told(), QStringList{box("設定を書き込めません: " + env.settingsPath(), "Internal Error",
-                                             platform::MsgIcon::Critical)});
-        QVERIFY(main.action("notice10")->isChecked() && main.look(at(10, 5)).isEmpty());
-        QDir(env.folder()).rmdir("settings.ini");
-        // What is kept after each choice, and what was reminded of at 10:30.
-        const auto choose = [&](const char* choice) {
-            main.action(choice)->trigger();
-            return env.setting("NOTICE_MIN") + ':' + main.look(at(10, 30));
-        };
-        QCOMPARE((QStringList{choose("noticeOff"), choose("notice30"), choose("notice60")}),
-                 (QStringList{"-1:", "30:会議", "60:会議"}));
-    }
-
-    void ownWindowWhereNoServiceAnswers()
+    // Where no notification service answers, the program's own window, its text never read as markup;
+    // where one does, the notification, its body escaped for services that read markup, urgent for an
+    // important appointment. The only test with a service: the others find none.
+    void reminderReachesTheUser()
     {
         TestEnv env({at(10, 25)});
-        env.insert(rec("2000/04/15", "10", "30", "<b>A&B</b>", 0, "本社"));
-        StartedMain main;
+        env.setSetting("SEC_NAME", "受付");
+        env.exec("INSERT INTO PLAN_DAT VALUES ('2000/04/15','10','30','<b>A&B</b>',0,'本社',''),"
+                 " ('2000/04/15','11','00','会議',1,'本社',''), ('2000/04/15','11','01','<b>A&B</b> %1',0,'','')");
+        Watched main; // reminded of the first at once, from the reminders' own timer
         QWidget* window = nullptr;
         QTRY_VERIFY((window = main.window.findChild<QWidget*>("reminderWindow")));
         CHILD(summary, QLabel, window, "summary");
@@ -171,58 +138,60 @@ private slots:
         CHILD(picture, platform::PictureBox, window, "picture");
         CHILD(close, QPushButton, window, "closeButton");
         QCOMPARE((QStringList{summary->text(), body->text(), close->text()}),
-                 (QStringList{"秘書", "社長、10時30分から「<b>A&B</b>」です。\n場所：本社", "閉じる"}));
+                 (QStringList{"受付", "社長、10時30分から「<b>A&B</b>」です。\n場所：本社", "閉じる"}));
         QVERIFY(window->isVisible() && !window->isModal() && body->textFormat() == Qt::PlainText
                 && !picture->picture().isNull());
         close->click();
         QTRY_VERIFY(!main.window.findChild<QWidget*>("reminderWindow"));
-    }
-
-    // The only test with a notification service: the others find none.
-    void notificationReachesTheDesktopService()
-    {
         QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "service");
         QVERIFY(bus.registerVirtualObject("/org/freedesktop/Notifications", &m_service)
                 && bus.registerService("org.freedesktop.Notifications"));
-        TestEnv env({at(10, 25)});
-        env.setSetting("SEC_NAME", "受付");
-        env.insert(rec("2000/04/15", "10", "30", "会議", 1, "本社"));
-        env.insert(rec("2000/04/15", "10", "31", "<b>A&B</b>", 0));
-        StartedMain main; // both reminded at once, from the reminders' own timer
-        const auto call = [&env](const QString& body, uchar urgency, int timeout) {
+        main.look(at(10, 51));
+        const auto call = [&env](QString body, uchar urgency, int expire) {
             const QVariantMap hints{{"urgency", QVariant::fromValue(urgency)}, {"image-path", "file://" + env.girlPath()}};
-            return QVariantList{"org.freedesktop.Notifications.Notify", "ミルドカ", 0u, "", "受付", body, QStringList(),
-                                hints, timeout};
+            return QVariantList{"org.freedesktop.Notifications.Notify", "ミルドカ", 0u, "", "受付", body, QStringList{}, hints, expire};
         };
-        QTRY_COMPARE(m_service.calls, (QList<QVariantList>{call("社長、10時30分から「会議」です。\n場所：本社", 1, -1),
-                                                           call("社長、10時31分から「&lt;b&gt;A&amp;B&lt;/b&gt;」です。", 2, 0)}));
+        QTRY_COMPARE(m_service.calls, (QList<QVariantList>{call("社長、11時00分から「会議」です。\n場所：本社", 1, -1),
+                                                           call("社長、11時01分から「&lt;b&gt;A&amp;B&lt;/b&gt; %1」です。", 2, 0)}));
         QCOMPARE(m_service.calls[1][7].toMap()["urgency"].typeId(), int(QMetaType::UChar)); // a byte, or servers ignore it
         QDBusConnection::disconnectFromBus("service");
     }
 
-    // Whatever characters the program's path holds, the entry starts that program; the menu's mark
-    // is whether the entry of this program is there.
-    void startAtLogin()
+    // The Tools menu's choices are kept and followed at once; one that cannot be kept says why and
+    // leaves the mark of the one before. No lead time reminds twice of the same appointment; the
+    // mark of the start at login is whether the entry of this program is there, and whatever
+    // characters a program's path holds, its entry starts that program.
+    void toolsMenuChoices()
     {
         const QString odd = R"(/home/a b/100%/"q" $y\w/meridocal)";
         platform::setStartAtLogin(odd, true);
-        QFile entry(platform::autostartEntryPath(odd));
-        QVERIFY(entry.open(QIODevice::ReadOnly));
-        QVERIFY(QString(entry.readAll()).split('\n').contains(R"(Exec="/home/a b/100%%/\\"q\\" \\$y\\\\w/meridocal")"));
-        QCOMPARE(QProcess::execute("desktop-file-validate", {entry.fileName()}), 0); // what it finds shows in the log
-        TestEnv env;
-        StartedMain main;
-        QAction* item = main.action("mnuStartAtLogin");
-        item->trigger();
-        QVERIFY(item->isChecked() && platform::startsAtLogin(QCoreApplication::applicationFilePath()));
-        item->trigger();
-        QVERIFY(!item->isChecked());
-        QDir(m_config + "/autostart").removeRecursively();
-        QFile(m_config + "/autostart").open(QIODevice::WriteOnly); // a file in place of the folder
-        item->trigger();
-        QVERIFY(!item->isChecked());
-        QCOMPARE(env.prompts(), QStringList{"ログイン時に起動する設定を書き込めません。\r" + m_config
-                                            + "/autostart はフォルダーではありません。"});
+        const QString entry = platform::autostartEntryPath(odd);
+        QVERIFY(QString(bytesOf(entry)).split('\n').contains(R"(Exec="/home/a b/100%%/\\"q\\" \\$y\\\\w/meridocal")"));
+        QCOMPARE(QProcess::execute("desktop-file-validate", {entry}), 0); // what it finds shows in the log
+        TestEnv env({at(10, 5)});
+        env.insert(rec("2000/04/15", "10", "30", "会議"));
+        QDir(env.folder()).mkdir("settings.ini"); // a folder in place of the settings file: no write goes through
+        Watched main;
+        main.action("notice30")->trigger();
+        QVERIFY(main.action("notice10")->isChecked() && main.look(at(10, 5)).isEmpty());
+        QVERIFY(QDir(env.folder()).rmdir("settings.ini"));
+        // What is kept after each choice, and what was reminded of at the given minute past ten.
+        const auto choose = [&](const char* choice, int minute = 30) {
+            main.action(choice)->trigger();
+            return env.setting("NOTICE_MIN") + ':' + main.look(at(10, minute));
+        };
+        QCOMPARE((QStringList{choose("noticeAtTime", 29), choose("noticeOff"), choose("notice30"), choose("notice60")}),
+                 (QStringList{"0:", "-1:", "30:会議", "60:会議"}));
+        // The mark and whether the entry is there after each turn of the start at login.
+        const auto toggle = [login = main.action("mnuStartAtLogin")] {
+            login->trigger();
+            return QString("%1 %2").arg(login->isChecked()).arg(platform::startsAtLogin(QCoreApplication::applicationFilePath()));
+        };
+        QStringList marks{toggle(), toggle()};
+        QVERIFY(QDir(m_config + "/autostart").removeRecursively() && writeBytes(m_config + "/autostart", {})); // not a folder
+        QCOMPARE(marks << toggle(), (QStringList{"1 1", "0 0", "0 0"}));
+        QCOMPARE(env.told(), (QStringList{box("設定を書き込めません: " + env.settingsPath(), "Internal Error", platform::MsgIcon::Critical),
+                                          "ログイン時に起動する設定を書き込めません。\r" + m_config + "/autostart はフォルダーではありません。"}));
     }
 
     // Each start finds a row of the past in its sec.mdb, which its start-up purges.

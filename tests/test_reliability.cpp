@@ -123,7 +123,7 @@ private slots:
         QTest::addColumn<QStringList>("told");
         const QString damaged = "データベースのファイルではないか、ファイルが壊れています。";
         const QString readOnly = "データベースに書き込めません（ファイルまたはフォルダーが読み取り専用です）。";
-        const QString noTable = "no such table: PLAN_DAT";
+        const QString noTable = "予定のデータベースではありません（表 PLAN_DAT がありません）。";
         QTest::newRow("a program in its place") << "program" << QStringList{damaged, kNotOpen, kAskPurge, kNotOpen};
         QTest::newRow("first half of a database") << "truncated" << QStringList{damaged, kNotOpen, kAskPurge, kNotOpen};
         QTest::newRow("folder named sec.mdb")

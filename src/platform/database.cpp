@@ -185,6 +185,10 @@ QString describeFailure(sqlite3* db, int resultCode)
     default:
         break;
     }
+    // An empty file or another program's database opens as a database without our tables.
+    static const QString noTable = QStringLiteral("no such table: ");
+    if (engineText.startsWith(noTable))
+        return QStringLiteral("予定のデータベースではありません（表 %1 がありません）。").arg(engineText.mid(noTable.size()));
     switch (resultCode & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:

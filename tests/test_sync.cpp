@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTest>
 
@@ -60,11 +62,14 @@ class TestSync : public QObject {
     Q_OBJECT
     // Radicale 3 as Debian ships it, reading no configuration but its arguments: users from a
     // plain htpasswd file, storage in a temporary folder (in memory where there is one: Radicale
-    // syncs every file it writes to the disk), on a port that was free.
+    // syncs every file it writes to the disk), on a port that was free, over TLS with a
+    // certificate that only this program's connections trust.
     QTemporaryDir m_dir{(QFileInfo("/dev/shm").isWritable() ? "/dev/shm" : QDir::tempPath()) + "/test_sync-XXXXXX"};
     QProcess m_radicale;
     quint16 m_port = 0;
     QNetworkAccessManager m_net;
+    const QSslConfiguration m_system = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration m_trusting = m_system;
     std::optional<testing::TestEnv> m_env;
     QString m_calendar;
     int m_calendars = 0;
@@ -74,11 +79,12 @@ class TestSync : public QObject {
         m_radicale.start("radicale", {"--config", "", "--server-hosts", QString("127.0.0.1:%1").arg(m_port),
                                       "--storage-filesystem-folder", m_dir.filePath("storage"), "--auth-type",
                                       "htpasswd", "--auth-htpasswd-filename", m_dir.filePath("users"),
-                                      "--auth-htpasswd-encryption", "plain", "--auth-delay", "0"});
+                                      "--auth-htpasswd-encryption", "plain", "--auth-delay", "0", "--server-ssl", "True",
+                                      "--server-certificate", m_dir.filePath("cert.pem"), "--server-key", m_dir.filePath("key.pem")});
         return QTest::qWaitFor([this] { return send("OPTIONS", "/").first != 0; }, 20000);
     }
     void stopServer() { m_radicale.terminate(), m_radicale.waitForFinished(10000); }
-    QUrl url(const QString& path) const { return QUrl(QString("http://127.0.0.1:%1%2").arg(m_port).arg(path)); }
+    QUrl url(const QString& path) const { return QUrl(QString("https://127.0.0.1:%1%2").arg(m_port).arg(path)); }
     // A request of the test's own, straight through Qt Network; the status, then the body.
     std::pair<int, QByteArray> send(const QByteArray& method, const QString& path, const QByteArray& body = {})
     {
@@ -121,6 +127,13 @@ private slots:
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         m_port = probe.serverPort();
         probe.close();
+        QProcess openssl;
+        openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
+                                  "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", m_dir.filePath("key.pem"),
+                                  "-out", m_dir.filePath("cert.pem")});
+        QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        m_trusting.addCaCertificates(QSslCertificate::fromPath(m_dir.filePath("cert.pem")));
+        QSslConfiguration::setDefaultConfiguration(m_trusting);
         // The server goes with this program, however it ends.
         m_radicale.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
         QVERIFY(startServer());
@@ -209,25 +222,29 @@ private slots:
         QCOMPARE(summaries(), QStringList({"よそ", "よそ", "よそ", "変える", "足す"}));
     }
 
-    // A sync that fails (a wrong password; the server stopping while we send or while we fetch)
-    // says why in the server's words and leaves nothing half-taken; the next sync completes with
-    // every appointment once.
+    // A sync that fails (a certificate nobody vouches for; a wrong password; the server stopping
+    // while we send or while we fetch) says why and leaves nothing half-taken; the next sync
+    // completes with every appointment once.
     void failedSyncRetried_data()
     {
+        QTest::addColumn<bool>("trusted");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QByteArray>("stopAt"); // the request's method, or what its body holds
         QTest::addColumn<int>("nth");
         QTest::addColumn<int>("events");
         QTest::addColumn<bool>("taken"); // the server's events were taken before the failure
         QTest::addColumn<QString>("failure");
-        QTest::newRow("wrong password") << "wrong" << QByteArray() << -1 << 20 << false
+        QTest::newRow("untrusted certificate") << false << "secret" << QByteArray() << -1 << 20 << false
+                                               << "同期できませんでした（安全な接続ができません：サーバーの証明書を確かめられません（";
+        QTest::newRow("wrong password") << true << "wrong" << QByteArray() << -1 << 20 << false
                                         << "同期できませんでした（サーバーの応答 401 Unauthorized：ユーザー名またはパスワードが違います）。";
-        QTest::newRow("sending") << "secret" << QByteArray("PUT") << 3 << 20 << true << "同期できませんでした（サーバー";
+        QTest::newRow("sending") << true << "secret" << QByteArray("PUT") << 3 << 20 << true << "同期できませんでした（サーバー";
         // Six fetches of a hundred events at once: the seventh goes when one has been answered.
-        QTest::newRow("fetching") << "secret" << QByteArray("calendar-multiget") << 7 << 610 << false << "同期できませんでした（サーバー";
+        QTest::newRow("fetching") << true << "secret" << QByteArray("calendar-multiget") << 7 << 610 << false << "同期できませんでした（サーバー";
     }
     void failedSyncRetried()
     {
+        QFETCH(bool, trusted);
         QFETCH(QString, password);
         QFETCH(QByteArray, stopAt);
         QFETCH(int, nth);
@@ -252,7 +269,9 @@ private slots:
             seen += r.method == stopAt || r.body.contains(stopAt);
             seen == nth ? stopServer() : void();
         });
+        QSslConfiguration::setDefaultConfiguration(trusted ? m_trusting : m_system);
         const QString result = sync(a, password);
+        QSslConfiguration::setDefaultConfiguration(m_trusting);
         QVERIFY2(result.contains("conflicts 0" + failure), qPrintable(result));
         QCOMPARE(a.rows(), taken ? here + there : here);
         platform::setHttpRecorder({});

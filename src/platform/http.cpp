@@ -101,7 +101,9 @@ void Http::attempt(const HttpRequest& request, const QUrl& url, int redirects, s
     auto* deadline = new QTimer(reply);
     deadline->setSingleShot(true);
     connect(deadline, &QTimer::timeout, reply, [end] {
-        end(QStringLiteral("サーバーの応答が%1秒以内に終わりませんでした").arg(g_deadlineMs / 1000.0));
+        const QString span = g_deadlineMs % 60000 == 0 ? QStringLiteral("%1分").arg(g_deadlineMs / 60000)
+                                                       : QStringLiteral("%1秒").arg(g_deadlineMs / 1000.0);
+        end(QStringLiteral("サーバーの応答が%1以内に終わりませんでした").arg(span));
     });
     deadline->start(g_deadlineMs);
     auto limit = [end](qint64 bytes) {

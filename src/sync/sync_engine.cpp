@@ -507,10 +507,10 @@ void SyncEngine::replaceItem(platform::Database& db, const Response& item, const
 
 // An event gone from the server takes its rows here with it, except those changed here since:
 // they stay, and go to the server again as events of their own.
+// With m_keepRows the rows stay too, and their links with them.
 void SyncEngine::removeItem(platform::Database& db, const QString& href)
 {
-    const auto rows = linkedRows(db, href);
-    for (const auto& [stored, changedHere] : rows) {
+    for (const auto& [stored, changedHere] : linkedRows(db, href)) {
         if (changedHere) {
             ++m_report.conflicts;
         } else if (m_keepRows) {

@@ -4,6 +4,7 @@
 
 #include "ical/ical_conversion.h"
 #include "platform/keyring.h"
+#include "sync/mass_deletion.h"
 #include "sync/sync_engine.h"
 
 #include <QAction>
@@ -17,6 +18,8 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QTest>
 
 #include <csignal>
@@ -56,6 +59,52 @@ struct Side {
     }
 };
 
+// A server of the test's own on 127.0.0.1, for what Radicale never does: it records each request
+// and answers it with reply(request); with a drip, the body goes a byte at a time.
+struct Peer {
+    QTcpServer server;
+    QList<QByteArray> requests;
+    std::function<QByteArray(const QByteArray&)> reply;
+    int dripMs = 0;
+    Peer()
+    {
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
+        });
+    }
+    QString url(const QString& path) const { return QString("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path); }
+    void read(QTcpSocket* socket)
+    {
+        const QByteArray in = socket->property("in").toByteArray() + socket->readAll();
+        const qsizetype head = in.indexOf("\r\n\r\n") + 4;
+        const qsizetype size = head + QRegularExpression("(?i)content-length: *(\\d+)").match(QString::fromLatin1(in.left(head))).captured(1).toLongLong();
+        socket->setProperty("in", head < 4 || in.size() < size ? in : in.mid(size));
+        if (head < 4 || in.size() < size)
+            return;
+        requests << in.left(size);
+        const QByteArray answer = reply(requests.last());
+        const qsizetype at = dripMs ? answer.indexOf("\r\n\r\n") + 4 : answer.size();
+        socket->write(answer.left(at));
+        for (qsizetype i = at; i < answer.size(); ++i)
+            QTimer::singleShot(dripMs * (i - at + 1), socket, [socket, byte = answer.mid(i, 1)] { socket->write(byte); });
+        if (at == answer.size() && answer.contains("Connection: close"))
+            socket->disconnectFromHost();
+    }
+};
+
+// A multistatus of the given responses, each an href and the properties found for it.
+QByteArray multistatus(const QList<std::pair<QString, QString>>& responses, const QString& prolog = {})
+{
+    QString xml = "<?xml version=\"1.0\"?>" + prolog + "<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\">";
+    for (const auto& [href, props] : responses)
+        xml += "<d:response><d:href>" + href + "</d:href><d:propstat><d:prop>" + props
+            + "</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat></d:response>";
+    const QByteArray body = (xml + "</d:multistatus>").toUtf8();
+    return "HTTP/1.1 207 Multi-Status\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
 } // namespace
 
 class TestSync : public QObject {
@@ -94,16 +143,21 @@ class TestSync : public QObject {
         QSignalSpy(reply.get(), &QNetworkReply::finished).wait(20000);
         return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
     }
-    // One sync, its counts and failure as one line.
-    QString sync(Side& side, const QString& password = "secret")
+    // One sync, its counts and failure as one line. An automatic one (answer -1) asks nothing;
+    // one the user started answers a question about deleting with yes (1) or no (0).
+    QString sync(Side& side, const QString& password = "secret", int answer = -1, const QString& calendar = {})
     {
         calsync::SyncEngine engine(side.module);
         QSignalSpy done(&engine, &calsync::SyncEngine::finished);
-        engine.start({url(m_calendar), "alice", password});
+        calsync::SyncEngine::Confirm confirm;
+        if (answer >= 0)
+            confirm = [answer](const QString&) { return answer == 1; };
+        engine.start({calendar.isEmpty() ? url(m_calendar) : QUrl(calendar), "alice", password}, confirm);
         const bool ended = done.wait(120000);
         const calsync::SyncReport& r = engine.report();
-        return QString("sent %1 received %2 deleted %3 conflicts %4%5").arg(r.sent).arg(r.received).arg(r.deleted)
-            .arg(r.conflicts).arg(ended ? r.failure : "did not end");
+        const QString spared = r.spared || r.sparedThere ? QString(" spared %1/%2").arg(r.spared).arg(r.sparedThere) : "";
+        return QString("sent %1 received %2 deleted %3 conflicts %4%5%6").arg(r.sent).arg(r.received).arg(r.deleted)
+            .arg(r.conflicts).arg(spared, ended ? r.failure : "did not end");
     }
     // The summaries of every event on the server, sorted.
     QStringList summaries()
@@ -114,6 +168,8 @@ class TestSync : public QObject {
         result.sort();
         return result;
     }
+    // The calendar lost and made again, as a server whose storage was wiped gives it.
+    void emptyCalendar() { send("DELETE", m_calendar), send("MKCALENDAR", m_calendar); }
     QString href(const store::PLAN_REC& r) const { return m_calendar + ical::uidFor(r) + ".ics"; }
 
 private slots:
@@ -147,6 +203,7 @@ private slots:
     }
     void cleanup()
     {
+        platform::Http::setLimitsForTests(platform::Http::kDeadlineMs, platform::Http::kMaxReplyBytes);
         platform::setHttpRecorder({});
         platform::setKeyringHandler({});
         platform::setPasswordHandler({});
@@ -314,8 +371,9 @@ private slots:
     }
 
     // Through the windows, on a desktop without a keyring: 「同期設定」 refuses a URL that is not
-    // http(s), checks the connection and saves; the password lives in this run's memory only;
-    // an automatic sync follows silently, and 「今すぐ同期」 tells what it did.
+    // http(s), or has a space or a port out of range, each for its own fault; it checks the
+    // connection and saves; the password lives in this run's memory only; an automatic sync
+    // follows silently, and 「今すぐ同期」 tells what it did.
     void throughTheWindows()
     {
         testing::TestEnv& env = *m_env;
@@ -334,9 +392,11 @@ private slots:
             CHILD(save, QPushButton, dialog, "m_saveButton");
             QTRY_VERIFY(keyringLabel->isVisible());
             QCOMPARE(passwordEdit->echoMode(), QLineEdit::Password);
-            urlEdit->setText("ftp://127.0.0.1/calendar/");
-            save->click();
-            QCOMPARE(env.told(), QStringList("カレンダーの URL は https:// か http:// で始めてください。 [同期設定, icon 2]"));
+            for (const char* typed : {"ftp://127.0.0.1/calendar/", "https://127.0.0.1/my calendar/", "https://127.0.0.1:99999/"})
+                urlEdit->setText(typed), save->click();
+            QCOMPARE(env.told(), QStringList({"カレンダーの URL は https:// か http:// で始めてください。 [同期設定, icon 2]",
+                                              "カレンダーの URL に空白が入っています。空白は %20 と書いてください。 [同期設定, icon 2]",
+                                              "カレンダーの URL のポート番号「99999」は使えません。1～65535 の数を指定してください。 [同期設定, icon 2]"}));
             env.clearShown();
             urlEdit->setText(calendar);
             userEdit->setText("alice");
@@ -369,6 +429,131 @@ private slots:
         main.action("mnuSyncNow")->trigger();
         QTRY_COMPARE(env.told(), QStringList("同期しました（送信 0件、受信 0件、削除 0件）。 [同期, icon 4]"));
         QVERIFY(answers.isEmpty());
+    }
+
+    // A server of a stranger's, or one that misbehaves, ends the sync with a reason, and the
+    // password never leaves the configured server: a redirect elsewhere is not followed (the
+    // stranger sees no request), one to the same server is, but not for ever. A reply over the
+    // cap, announced or not, is cut; one that drips ends by the deadline; a multistatus that
+    // declares entities is not read.
+    void hostileServer_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // PORT: the stranger's port
+        QTest::addColumn<int>("dripMs");
+        QTest::addColumn<QString>("failure");
+        const QString elsewhere = "サーバーが別の接続先（%1://127.0.0.1:PORT）へ転送しようとしました。パスワードを渡さないよう、転送先には接続していません";
+        const QString tooBig = "サーバーの応答が大きすぎます（上限 1 MB）。受け取りを中止しました";
+        const QByteArray big(2000000, 'x');
+        QTest::newRow("307 elsewhere") << QByteArray("HTTP/1.1 307 Temporary Redirect\r\nLocation: http://127.0.0.1:PORT/c/\r\nContent-Length: 0\r\n\r\n") << 0 << elsewhere.arg("http");
+        QTest::newRow("301 to https") << QByteArray("HTTP/1.1 301 Moved Permanently\r\nLocation: https://127.0.0.1:PORT/c/\r\nContent-Length: 0\r\n\r\n") << 0 << elsewhere.arg("https");
+        QTest::newRow("308 to itself") << QByteArray("HTTP/1.1 308 Permanent Redirect\r\nLocation: /cal/\r\nContent-Length: 0\r\n\r\n") << 0 << "サーバーが転送を繰り返しました";
+        QTest::newRow("too big, announced") << "HTTP/1.1 207 Multi-Status\r\nContent-Length: 2000000\r\n\r\n" + big << 0 << tooBig;
+        QTest::newRow("too big, unannounced") << "HTTP/1.1 207 Multi-Status\r\nConnection: close\r\n\r\n" + big << 0 << tooBig;
+        QTest::newRow("dripping") << "HTTP/1.1 207 Multi-Status\r\nContent-Length: 100\r\n\r\n" + QByteArray(100, ' ') << 100
+                                  << "サーバーの応答が1秒以内に終わりませんでした";
+        QTest::newRow("entities") << multistatus({{"/cal/", "<d:displayname>&a;</d:displayname>"}}, "<!DOCTYPE d:multistatus [<!ENTITY a \"aaaa\">]>")
+                                  << 0 << "サーバーの応答に実体の宣言（DTD）があるため、読みませんでした";
+    }
+    void hostileServer()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, dripMs);
+        QFETCH(QString, failure);
+        platform::Http::setLimitsForTests(1000, 1024 * 1024);
+        Peer server, stranger;
+        const QByteArray port = QByteArray::number(stranger.server.serverPort());
+        server.reply = [&](const QByteArray&) { return QByteArray(answer).replace("PORT", port); };
+        server.dripMs = dripMs;
+        Side a(m_env->path("a.mdb"));
+        const QString result = sync(a, "secret", 1, server.url("/cal/"));
+        QCOMPARE(stranger.requests, QList<QByteArray>());
+        QCOMPARE(result, "sent 0 received 0 deleted 0 conflicts 0同期できませんでした（" + failure.replace("PORT", port) + "）。");
+        QVERIFY(server.requests.first().contains("Authorization: Basic " + QByteArray("alice:secret").toBase64()));
+    }
+
+    // A server naming events outside the calendar (another folder, one reached by "..") gets no
+    // request for them: neither a fetch nor the deletion of one an older version noted.
+    void hrefsOutsideTheCalendar()
+    {
+        Peer server;
+        Side a(m_env->path("a.mdb"));
+        a.db().run("INSERT INTO SYNC_STATE VALUES ('URL', ?)", {server.url("/cal/")});
+        a.db().run("INSERT INTO SYNC_ITEM VALUES ('/other/old.ics', 'old', '\"2\"', 0)");
+        a.db().run("INSERT INTO SYNC_LINK VALUES (999, '/other/old.ics', '2000/04/20', 'x')");
+        const QString etag = "<d:getetag>\"%1\"</d:getetag>", data = "<c:calendar-data>%1</c:calendar-data>";
+        server.reply = [&](const QByteArray& request) {
+            return request.startsWith("PROPFIND") ? multistatus({{"/cal/", "<d:resourcetype><c:calendar/></d:resourcetype>"}})
+                : request.contains("calendar-query")
+                ? multistatus({{"/cal/in.ics", etag.arg(1)}, {"/other/old.ics", etag.arg(2)}, {"/cal/../other/x.ics", etag.arg(3)}})
+                : multistatus({{"/cal/in.ics", etag.arg(1) + data.arg(ics("in", ":20000420T100000", "中"))},
+                               {"/other/x.ics", etag.arg(3) + data.arg(ics("x", ":20000420T110000", "外"))}});
+        };
+        QCOMPARE(sync(a, "secret", 1, server.url("/cal/")), "sent 0 received 1 deleted 0 conflicts 0");
+        QCOMPARE(a.rows(), QStringList("2000/04/20|10|00|中|1||"));
+        QVERIFY2(!server.requests.join().contains("/other/"), server.requests.join().constData());
+    }
+
+    // Deleting most of one side at once is held back: the server's calendar recreated empty, or
+    // the rows here gone. An automatic sync deletes nothing and says why; the user who started
+    // one is asked: yes deletes, no keeps everything, and the next sync neither deletes it nor
+    // sends it twice (gone here: the server's events come back).
+    void massDeletionGuarded_data()
+    {
+        QTest::addColumn<bool>("serverEmptied");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<int>("rowsHere");
+        QTest::addColumn<int>("eventsThere");
+        const QString zero = "sent 0 received 0 deleted 0 conflicts 0", automatic = "\r自動の同期では削除しませんでした。「今すぐ同期」で確かめてください。";
+        const QString emptied = zero + "サーバーのカレンダーが空になっています（サーバーのデータが失われたか、カレンダーが作り直された"
+            "可能性があります）。\rこの同期で、こちらの予定 8件のうち 8件が削除されます。" + automatic;
+        const QString goneHere = zero + "こちらで消えた予定の分、サーバーの予定 8件のうち 8件が削除されます。" + automatic;
+        QTest::newRow("emptied, automatic") << true << -1 << emptied << emptied << 8 << 0;
+        QTest::newRow("emptied, no") << true << 0 << zero + " spared 8/0" << zero << 8 << 0;
+        QTest::newRow("emptied, yes") << true << 1 << "sent 0 received 0 deleted 8 conflicts 0" << zero << 0 << 0;
+        QTest::newRow("gone here, automatic") << false << -1 << goneHere << goneHere << 0 << 8;
+        QTest::newRow("gone here, no") << false << 0 << zero + " spared 0/8" << "sent 0 received 8 deleted 0 conflicts 0" << 8 << 8;
+        QTest::newRow("gone here, yes") << false << 1 << "sent 8 received 0 deleted 0 conflicts 0" << zero << 0 << 0;
+    }
+    void massDeletionGuarded()
+    {
+        QFETCH(bool, serverEmptied);
+        QFETCH(int, answer);
+        QFETCH(QString, result);
+        QFETCH(QString, next);
+        QFETCH(int, rowsHere);
+        QFETCH(int, eventsThere);
+        Side a(m_env->path("a.mdb"));
+        for (int i = 0; i < 8; ++i)
+            a.add({rec("2000/04/20", "10", QString("%1").arg(i, 2, 10, QChar('0')), "予定")});
+        QCOMPARE(sync(a), "sent 8 received 0 deleted 0 conflicts 0");
+        serverEmptied ? emptyCalendar() : void(a.db().run("DELETE FROM PLAN_DAT"));
+        QCOMPARE(sync(a, "secret", answer), result);
+        QCOMPARE(sync(a, "secret", answer), next);
+        QCOMPARE(a.rows().size(), rowsHere);
+        QCOMPARE(summaries().size(), eventsThere);
+    }
+
+    void massDeletionPolicy_data()
+    {
+        QTest::addColumn<int>("deleting");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<bool>("otherSideEmptied");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("a handful of all") << 5 << 5 << false << false;
+        QTest::newRow("six of all") << 6 << 6 << false << true;
+        QTest::newRow("six of twelve") << 6 << 12 << false << false;
+        QTest::newRow("seven of twelve") << 7 << 12 << false << true;
+        QTest::newRow("one, other side emptied") << 1 << 1 << true << true;
+    }
+    void massDeletionPolicy()
+    {
+        QFETCH(int, deleting);
+        QFETCH(int, total);
+        QFETCH(bool, otherSideEmptied);
+        QFETCH(bool, held);
+        QCOMPARE(calsync::massDeletion(deleting, total, otherSideEmptied), held);
     }
 };
 

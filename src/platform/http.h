@@ -31,6 +31,9 @@ struct HttpReply {
 
 // HTTP through Qt Network, asynchronous: a request that makes no progress for 30 seconds ends,
 // and a certificate that cannot be trusted ends the request: TLS errors are never ignored.
+// A request also ends after 2 minutes in all (a server may send a byte now and then for ever)
+// and when its reply grows past 32 MB. A redirect is followed only to the same scheme, server
+// and port: the request carries the password, and a server may point anywhere.
 class Http : public QObject {
     Q_OBJECT
 public:
@@ -42,10 +45,21 @@ public:
     void abortAll();
 
     static constexpr int kTimeoutMs = 30000;
+    static constexpr int kDeadlineMs = 2 * 60 * 1000;
+    static constexpr qint64 kMaxReplyBytes = 32 * 1024 * 1024;
+    static constexpr int kMaxRedirects = 5;
+    // Tests wait less and take less; the program always uses the above.
+    static void setLimitsForTests(int deadlineMs, qint64 maxReplyBytes);
 
 private:
+    void attempt(const HttpRequest& request, const QUrl& url, int redirects,
+                 std::function<void(const HttpReply&)> done);
+
     QNetworkAccessManager m_manager;
 };
+
+// Whether two URLs share scheme, server and port, the default port of the scheme counting as given.
+bool sameOrigin(const QUrl& a, const QUrl& b);
 
 // Tests see every request as it is sent, as they see every message box; a null recorder stops.
 using HttpRecorder = std::function<void(const HttpRequest&)>;

@@ -2,6 +2,7 @@
 
 #include "platform/failure.h"
 
+#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 namespace calsync {
@@ -45,9 +46,24 @@ int statusOf(const QString& line) // "HTTP/1.1 404 Not Found"
 
 QString urlProblem(const QString& typed)
 {
-    const QUrl url(typed.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+    const QString text = typed.trimmed();
+    // QUrl only says "invalid": the parts are looked at first, so that the message names the fault.
+    static const QRegularExpression parts(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://(?:[^@/?#]*@)?"
+                                                         "(\\[[^\\]/]*\\]|[^:/?#]*)(?::([^/?#]*))?"));
+    const QRegularExpressionMatch m = parts.match(text);
+    const QString scheme = m.captured(1).toLower();
+    if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
         return QStringLiteral("カレンダーの URL は https:// か http:// で始めてください。");
+    if (text.contains(QRegularExpression(QStringLiteral("\\s"))))
+        return QStringLiteral("カレンダーの URL に空白が入っています。空白は %20 と書いてください。");
+    bool number = false;
+    const int port = m.captured(3).toInt(&number);
+    if (m.hasCaptured(3) && !m.captured(3).isEmpty() && (!number || port < 1 || port > 65535))
+        return QStringLiteral("カレンダーの URL のポート番号「%1」は使えません。1～65535 の数を指定してください。")
+            .arg(m.captured(3).left(20));
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid())
+        return QStringLiteral("カレンダーの URL に使えない文字が入っています。");
     if (url.host().isEmpty())
         return QStringLiteral("カレンダーの URL にサーバー名がありません。");
     if (!url.userInfo().isEmpty())
@@ -79,6 +95,8 @@ Multistatus readMultistatus(const QByteArray& body, const QUrl& base)
     QXmlStreamReader xml(body);
     while (!xml.atEnd()) {
         xml.readNext();
+        if (xml.isDTD())
+            throw platform::Failure(QStringLiteral("サーバーの応答に実体の宣言（DTD）があるため、読みませんでした"));
         if (xml.isEndElement() && xml.namespaceUri() == kDav) {
             if (xml.name() == QLatin1String("propstat")) {
                 inPropstat = false;
@@ -121,7 +139,9 @@ Multistatus readMultistatus(const QByteArray& body, const QUrl& base)
         }
     }
     if (xml.hasError())
-        throw platform::Failure(QStringLiteral("サーバーの応答を読めません（%1）").arg(xml.errorString()));
+        throw platform::Failure(QStringLiteral("サーバーの応答を読めません（XML の %1 行 %2 列目が正しくありません）")
+                                    .arg(xml.lineNumber())
+                                    .arg(xml.columnNumber()));
     return result;
 }
 
@@ -183,6 +203,15 @@ platform::HttpRequest remove(const Account& account, const QString& href, const 
 QString hrefFor(const Account& account, const QString& uid)
 {
     return account.calendar.path(QUrl::FullyDecoded) + uid + QStringLiteral(".ics");
+}
+
+bool insideCalendar(const Account& account, const QString& href)
+{
+    const QString own = account.calendar.path(QUrl::FullyDecoded);
+    if (!href.startsWith(own))
+        return false;
+    const QString name = href.mid(own.size());
+    return !name.isEmpty() && !name.contains(u'/') && name != QLatin1String(".") && name != QLatin1String("..");
 }
 
 QString problem(const platform::HttpReply& reply)

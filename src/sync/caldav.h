@@ -45,7 +45,8 @@ struct Multistatus {
     std::vector<Response> responses;
     QString syncToken; // after a sync-collection report
 };
-// Throws platform::Failure when the body is not a multistatus that can be read.
+// Throws platform::Failure when the body is not a multistatus that can be read, or declares
+// entities (a DTD): nothing a CalDAV server needs, and a way to blow a few bytes up into many.
 Multistatus readMultistatus(const QByteArray& body, const QUrl& base);
 
 // The requests.
@@ -57,6 +58,9 @@ platform::HttpRequest fetch(const Account& account, const QStringList& hrefs);  
 platform::HttpRequest put(const Account& account, const QString& href, const QByteArray& body, const QByteArray& etag);
 platform::HttpRequest remove(const Account& account, const QString& href, const QByteArray& etag);
 QString hrefFor(const Account& account, const QString& uid); // the calendar's path + uid + ".ics"
+// Whether an href a server named is a member of the calendar: only those are fetched, changed
+// or deleted, whatever else a server lists.
+bool insideCalendar(const Account& account, const QString& href);
 
 // The server's status and text with what they mean, or why no answer came, in words for the user.
 QString problem(const platform::HttpReply& reply);

@@ -5,6 +5,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
+#include "sync/mass_deletion.h"
 
 #include <QCryptographicHash>
 #include <QUuid>
@@ -20,6 +21,16 @@ constexpr int kParallel = 6;
 constexpr int kFetchBatch = 100;
 // Results of the server's that are written to sec.mdb together: each is safe to lose (see record).
 constexpr size_t kRecordBatch = 200;
+
+// What a sync that would delete much says, and asks.
+const QString kEmptied = QStringLiteral("サーバーのカレンダーが空になっています（サーバーのデータが失われたか、"
+                                        "カレンダーが作り直された可能性があります）。\r");
+const QString kDeletingHere = QStringLiteral("この同期で、こちらの予定 %2件のうち %1件が削除されます。");
+const QString kDeletingThere = QStringLiteral("こちらで消えた予定の分、サーバーの予定 %2件のうち %1件が削除されます。");
+const QString kNotAutomatically = QStringLiteral("\r自動の同期では削除しませんでした。「今すぐ同期」で確かめてください。");
+const QString kAskHere = QStringLiteral("\r削除してよろしいですか？\r（「いいえ」なら何も削除せず、予定はこちらに残します。）");
+const QString kAskThere = QStringLiteral("\r削除してよろしいですか？\r（「いいえ」ならサーバーの予定は消さず、"
+                                         "次の同期でこちらに戻します。）");
 
 const QString kUrlState = QStringLiteral("URL");
 const QString kTokenState = QStringLiteral("TOKEN");
@@ -147,14 +158,21 @@ bool isPrepared(platform::Database& db)
     return db.hasTable(QStringLiteral("SYNC_LINK"));
 }
 
-SyncEngine::SyncEngine(state::Module1& module, QObject* parent) : QObject(parent), m_module(module) {}
+SyncEngine::SyncEngine(state::Module1& module, QObject* parent) : QObject(parent), m_module(module)
+{
+    // One worker is enough to keep the windows answering; results come back in order.
+    m_worker.setMaxThreadCount(1);
+}
 
-bool SyncEngine::start(const Account& account)
+bool SyncEngine::start(const Account& account, Confirm confirm)
 {
     if (m_running)
         return false;
     m_running = true;
     m_account = account;
+    m_confirm = std::move(confirm);
+    m_emptied = false;
+    m_keepRows = false;
     m_report = {};
     m_secondPass = false;
     // A sync cut short leaves nothing for the next one to take in: it asks the server again.
@@ -174,6 +192,7 @@ void SyncEngine::stop()
     if (!m_running)
         return;
     m_http.abortAll();
+    ++m_generation;
     m_queue.clear();
     m_inFlight = 0;
     m_whenDrained = {};
@@ -209,13 +228,48 @@ void SyncEngine::pump()
         m_http.send(job.request, [this, handle = std::move(job.handle)](const platform::HttpReply& reply) {
             --m_inFlight;
             guarded([&] { handle(reply); });
-            if (!m_running)
-                return;
-            pump();
-            if (m_inFlight == 0 && m_queue.empty() && m_whenDrained)
-                guarded(std::exchange(m_whenDrained, {}));
+            settle();
         });
     }
+}
+
+void SyncEngine::settle()
+{
+    if (!m_running)
+        return;
+    pump();
+    if (m_inFlight == 0 && m_queue.empty() && m_whenDrained)
+        guarded(std::exchange(m_whenDrained, {}));
+}
+
+// Reading a server's answer (up to the reply cap, calendar data converted with its recurrences)
+// takes seconds: it runs on the worker, and what it returns runs back here. Until then it counts
+// as a request in flight, so that afterAll waits for it.
+void SyncEngine::offThread(std::function<std::function<void()>()> work)
+{
+    ++m_inFlight;
+    m_worker.start([this, work = std::move(work), generation = m_generation] {
+        std::function<void()> then;
+        QString failure;
+        try {
+            then = work();
+        } catch (...) {
+            failure = platform::describeCurrentException();
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, then = std::move(then), failure, generation] {
+                if (generation != m_generation)
+                    return;
+                --m_inFlight;
+                if (failure.isEmpty())
+                    guarded(then);
+                else
+                    fail(failure);
+                settle();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void SyncEngine::guarded(const std::function<void()>& step)
@@ -250,7 +304,14 @@ void SyncEngine::described(const platform::HttpReply& reply)
 {
     if (reply.status != 207)
         return fail(problem(reply));
-    const Multistatus answer = readMultistatus(reply.body, m_account.calendar);
+    offThread([this, body = reply.body, base = m_account.calendar]() -> std::function<void()> {
+        auto answer = std::make_shared<const Multistatus>(readMultistatus(body, base));
+        return [this, answer] { takeDescription(*answer); };
+    });
+}
+
+void SyncEngine::takeDescription(const Multistatus& answer)
+{
     if (answer.responses.empty() || !answer.responses.front().calendar)
         throw platform::Failure(QStringLiteral("この URL はカレンダーではありません。CalDAV のカレンダーの URL を設定してください"));
     platform::Database& db = m_module.db();
@@ -289,7 +350,16 @@ void SyncEngine::listed(const platform::HttpReply& reply)
     }
     if (reply.status != 207)
         return fail(problem(reply));
-    const Multistatus answer = readMultistatus(reply.body, m_account.calendar);
+    offThread([this, body = reply.body, base = m_account.calendar]() -> std::function<void()> {
+        auto answer = std::make_shared<const Multistatus>(readMultistatus(body, base));
+        return [this, answer] { takeListing(*answer); };
+    });
+}
+
+void SyncEngine::takeListing(const Multistatus& answer)
+{
+    platform::Database& db = m_module.db();
+    const QString token = stateValue(db, kTokenState);
     QHash<QString, QByteArray> known;
     for (const platform::Row& row : db.query(QStringLiteral("SELECT HREF, ETAG FROM SYNC_ITEM")))
         known.insert(row.at(0).toString(), row.at(1).toString().toLatin1());
@@ -299,7 +369,7 @@ void SyncEngine::listed(const platform::HttpReply& reply)
     QStringList wanted;
     const QString own = m_account.calendar.path(QUrl::FullyDecoded);
     for (const Response& r : answer.responses) {
-        if (r.href == own)
+        if (r.href == own || !insideCalendar(m_account, r.href))
             continue;
         listed.insert(r.href);
         if (r.status == 404)
@@ -307,6 +377,7 @@ void SyncEngine::listed(const platform::HttpReply& reply)
         else if (r.etag.isEmpty() || !known.contains(r.href) || known.value(r.href) != r.etag)
             wanted << r.href;
     }
+    m_emptied = whole && listed.isEmpty() && !known.isEmpty();
     if (whole)
         for (auto it = known.cbegin(); it != known.cend(); ++it)
             if (!listed.contains(it.key()))
@@ -321,27 +392,54 @@ void SyncEngine::fetched(const platform::HttpReply& reply)
 {
     if (reply.status != 207)
         return fail(problem(reply));
-    for (const Response& r : readMultistatus(reply.body, m_account.calendar).responses) {
-        if (r.status == 404)
-            m_gone.insert(r.href);
-        else
-            m_fetched.push_back(r);
-    }
+    const QDate today = QDate::fromString(m_today, QStringLiteral("yyyy/MM/dd"));
+    offThread([this, body = reply.body, account = m_account, today]() -> std::function<void()> {
+        auto gone = std::make_shared<QStringList>();
+        auto taken = std::make_shared<std::vector<std::pair<Response, std::vector<ical::ImportedRow>>>>();
+        for (const Response& r : readMultistatus(body, account.calendar).responses) {
+            if (!insideCalendar(account, r.href))
+                continue;
+            if (r.status == 404) {
+                *gone << r.href;
+                continue;
+            }
+            std::vector<ical::ImportedRow> rows;
+            try {
+                rows = ical::readCalendar(r.data, today).rows;
+            } catch (const platform::Failure&) {
+                // Not a calendar we can read: it holds no appointment for us, and is not fetched
+                // again until it changes.
+            }
+            taken->emplace_back(r, std::move(rows));
+        }
+        return [this, gone, taken] {
+            for (const QString& href : std::as_const(*gone))
+                m_gone.insert(href);
+            std::move(taken->begin(), taken->end(), std::back_inserter(m_fetched));
+        };
+    });
 }
 
 void SyncEngine::applyRemote()
 {
-    // All that the server told goes in together with its token, or nothing does and the next
-    // sync asks again.
     platform::Database& db = m_module.db();
-    platform::Transaction t(db);
-    for (const QString& href : std::as_const(m_gone))
-        removeItem(db, href);
-    for (const Response& item : m_fetched)
-        replaceItem(db, item);
-    if (m_tokens)
-        setState(db, kTokenState, m_newToken);
-    t.commit();
+    const int here = db.query(QStringLiteral("SELECT COUNT(*) FROM PLAN_DAT")).front().at(0).toInt();
+    const SyncReport before = m_report;
+    int deleting = 0;
+    if (!takeIn(false, [&](int d) { return !massDeletion(deleting = d, here, m_emptied); })) {
+        // Taken back: the server may have lost the calendar rather than the user deleted it.
+        m_report = before;
+        const QString what = (m_emptied ? kEmptied : QString()) + kDeletingHere.arg(deleting).arg(here);
+        if (!m_confirm) {
+            // Nothing is taken in, not even the token: the next sync the user starts asks.
+            m_report.failure = what + kNotAutomatically;
+            return finish();
+        }
+        const bool yes = m_confirm(what + kAskHere);
+        if (!m_running)
+            return;
+        takeIn(!yes, [](int) { return true; });
+    }
     m_gone.clear();
     m_fetched.clear();
     if (m_secondPass)
@@ -350,18 +448,33 @@ void SyncEngine::applyRemote()
         localPass();
 }
 
+// All that the server told goes in together with its token, or nothing does and the next sync
+// asks again. It goes in when acceptable agrees to the rows it deletes here; with keepRows none
+// are: they stay linked to their events, so that they are neither sent again as new events nor
+// doubled when the server gets the same events back.
+bool SyncEngine::takeIn(bool keepRows, const std::function<bool(int deleting)>& acceptable)
+{
+    platform::Database& db = m_module.db();
+    platform::Transaction t(db);
+    m_keepRows = keepRows;
+    const int deletedBefore = m_report.deleted;
+    for (const QString& href : std::as_const(m_gone))
+        removeItem(db, href);
+    for (const auto& [item, rows] : m_fetched)
+        replaceItem(db, item, rows);
+    if (m_tokens)
+        setState(db, kTokenState, m_newToken);
+    if (!acceptable(m_report.deleted - deletedBefore))
+        return false;
+    t.commit();
+    return true;
+}
+
 // The rows of an event are replaced as a group by the server's version: a row that matches one
 // of the new rows exactly stays as it is; a row changed here since the last sync is kept apart
 // (a conflict: it goes to the server as an event of its own); the others make way.
-void SyncEngine::replaceItem(platform::Database& db, const Response& item)
+void SyncEngine::replaceItem(platform::Database& db, const Response& item, const std::vector<ical::ImportedRow>& rows)
 {
-    std::vector<ical::ImportedRow> rows;
-    try {
-        rows = ical::readCalendar(item.data, QDate::fromString(m_today, QStringLiteral("yyyy/MM/dd"))).rows;
-    } catch (const platform::Failure&) {
-        // Not a calendar we can read: it holds no appointment for us, and is not fetched again
-        // until it changes.
-    }
     auto here = linkedRows(db, item.href);
     db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {item.href});
     for (const ical::ImportedRow& row : rows) {
@@ -381,6 +494,9 @@ void SyncEngine::replaceItem(platform::Database& db, const Response& item)
     for (const auto& [stored, changedHere] : here) {
         if (changedHere) {
             ++m_report.conflicts;
+        } else if (m_keepRows) {
+            link(db, stored.id, item.href, stored.rec);
+            ++m_report.spared;
         } else {
             db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE rowid = ?"), {stored.id});
             ++m_report.deleted;
@@ -391,17 +507,21 @@ void SyncEngine::replaceItem(platform::Database& db, const Response& item)
 
 // An event gone from the server takes its rows here with it, except those changed here since:
 // they stay, and go to the server again as events of their own.
+// With m_keepRows the rows stay too, and their links with them.
 void SyncEngine::removeItem(platform::Database& db, const QString& href)
 {
     for (const auto& [stored, changedHere] : linkedRows(db, href)) {
         if (changedHere) {
             ++m_report.conflicts;
+        } else if (m_keepRows) {
+            ++m_report.spared;
         } else {
             db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE rowid = ?"), {stored.id});
             ++m_report.deleted;
         }
     }
-    db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {href});
+    if (!m_keepRows)
+        db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {href});
     db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
 }
 
@@ -444,6 +564,30 @@ void SyncEngine::localPass()
             }
         }
         t.commit();
+    }
+    if (massDeletion(int(gone.size()), int(m_takenHrefs.size()), false)) {
+        const QString what = kDeletingThere.arg(gone.size()).arg(m_takenHrefs.size());
+        if (!m_confirm) {
+            // The links stay: the next sync the user starts asks.
+            m_report.failure = what + kNotAutomatically;
+            gone.clear();
+        } else if (!m_confirm(what + kAskThere)) {
+            if (!m_running)
+                return;
+            // The server's version stands: forgetting the events and the token makes the next
+            // listing a whole one, which brings them back here.
+            platform::Transaction t(db);
+            for (const Linked& l : gone) {
+                unlink(db, l.row.id);
+                db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {l.href});
+            }
+            db.run(QStringLiteral("DELETE FROM SYNC_STATE WHERE NAME = ?"), {kTokenState});
+            t.commit();
+            m_report.sparedThere = int(gone.size());
+            gone.clear();
+        }
+        if (!m_running)
+            return;
     }
     // Rows before today are not sent: the server would hold them, and the purge would take
     // them from here.
@@ -509,6 +653,8 @@ void SyncEngine::create(const store::StoredRow& row, bool freshUid)
 
 void SyncEngine::change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag)
 {
+    if (!insideCalendar(m_account, href)) // noted by an older version that did not look
+        return;
     const std::optional<QByteArray> body = eventBody(row.rec, uid);
     if (!body)
         return;
@@ -532,6 +678,8 @@ void SyncEngine::change(const store::StoredRow& row, const QString& href, const 
 
 void SyncEngine::remove(qint64 rowId, const QString& href, const QByteArray& etag)
 {
+    if (!insideCalendar(m_account, href))
+        return;
     request(calsync::remove(m_account, href, etag), [this, rowId, href](const platform::HttpReply& reply) {
         if (succeeded(reply) || reply.status == 404) {
             m_report.sent += reply.status != 404;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "ical/ical_conversion.h"
 #include "sync/caldav.h"
 #include "store/plan_store.h"
 
 #include <QObject>
 #include <QSet>
+#include <QThreadPool>
 
 #include <deque>
 #include <functional>
@@ -30,6 +32,8 @@ struct SyncReport {
     int deleted = 0;   // appointments deleted here because the server's event changed or went
     int conflicts = 0; // changed on both sides: both versions kept
     int unsendable = 0; // rows whose date or time cannot be read, left here
+    int spared = 0;      // appointments here the server would have taken all at once: kept
+    int sparedThere = 0; // events on the server whose rows went here all at once: kept there
     QString failure;   // why the sync ended early, in words for the user; empty when it went through
 };
 
@@ -38,8 +42,12 @@ class SyncEngine : public QObject {
 public:
     explicit SyncEngine(state::Module1& module, QObject* parent = nullptr);
 
+    // Asks the user whether a sync may delete that much (see massDeletion); true deletes.
+    using Confirm = std::function<bool(const QString& question)>;
+
     // Starts a sync and reports its end with finished(); false when one is running already.
-    bool start(const Account& account);
+    // Without confirm (an automatic sync) a mass deletion is never made, and the report says so.
+    bool start(const Account& account, Confirm confirm = {});
     // Ends a running sync at once, keeping what the server has confirmed; finished() does not come.
     void stop();
     bool isRunning() const { return m_running; }
@@ -58,16 +66,21 @@ private:
     void request(const platform::HttpRequest& r, Handler handle);
     void afterAll(std::function<void()> next);
     void pump();
+    void settle();
+    void offThread(std::function<std::function<void()>()> work);
     void guarded(const std::function<void()>& step);
     void fail(const QString& description);
     void finish();
 
     void described(const platform::HttpReply& reply);
+    void takeDescription(const Multistatus& answer);
     void listRemote();
     void listed(const platform::HttpReply& reply);
+    void takeListing(const Multistatus& answer);
     void fetched(const platform::HttpReply& reply);
     void applyRemote();
-    void replaceItem(platform::Database& db, const Response& item);
+    bool takeIn(bool keepRows, const std::function<bool(int deleting)>& acceptable);
+    void replaceItem(platform::Database& db, const Response& item, const std::vector<ical::ImportedRow>& rows);
     void removeItem(platform::Database& db, const QString& href);
     void localPass();
     void create(const store::StoredRow& row, bool freshUid);
@@ -80,19 +93,25 @@ private:
     state::Module1& m_module;
     platform::Http m_http;
     Account m_account;
+    Confirm m_confirm;
     SyncReport m_report;
     bool m_running = false;
     QString m_today;
     bool m_tokens = false;     // the server keeps sync tokens
     bool m_secondPass = false; // listing again to take in our own changes
     QString m_newToken;
-    std::vector<Response> m_fetched;
+    bool m_emptied = false;  // a whole listing came back empty although events were in step
+    bool m_keepRows = false; // the user said no to a mass deletion here
+    std::vector<std::pair<Response, std::vector<ical::ImportedRow>>> m_fetched;
     QSet<QString> m_gone;
     QSet<QString> m_takenHrefs;
     std::deque<Job> m_queue;
     int m_inFlight = 0;
     std::function<void()> m_whenDrained;
     std::vector<std::function<void(platform::Database&)>> m_records;
+    int m_generation = 0; // a stopped sync's work still in the worker is dropped when it ends
+    // Last, so that it is gone first: its destructor waits for the work in flight.
+    QThreadPool m_worker;
 };
 
 } // namespace calsync

@@ -16,6 +16,8 @@ const QString kPasswordPrompt = QStringLiteral("カレンダーのサーバー�
 const QString kDone = QStringLiteral("同期しました（送信 %1件、受信 %2件、削除 %3件）。");
 const QString kConflicts = QStringLiteral("両方で変更されていた予定 %1件は、両方の内容を残しました。");
 const QString kUnsendable = QStringLiteral("日付か時刻の読めない予定 %1件は送れませんでした。");
+const QString kSpared = QStringLiteral("削除しなかった予定 %1件は、こちらに残しました。");
+const QString kSparedThere = QStringLiteral("サーバーの予定 %1件は削除せず、次の同期でこちらに戻します。");
 
 // After a change, several changes in a row (one dialog after another) make one sync.
 constexpr int kSoonMs = 2000;
@@ -116,7 +118,12 @@ void SyncControl::run(bool manual)
             update();
             return;
         }
-        m_engine->start({url, user, password});
+        calsync::SyncEngine::Confirm confirm;
+        if (manual)
+            confirm = [this](const QString& question) {
+                return platform::askYesNo(m_window, question, kTitle, platform::MsgAnswer::No);
+            };
+        m_engine->start({url, user, password}, confirm);
     });
 }
 
@@ -135,6 +142,10 @@ void SyncControl::ended()
                 text += QLatin1Char('\r') + kConflicts.arg(report.conflicts);
             if (report.unsendable)
                 text += QLatin1Char('\r') + kUnsendable.arg(report.unsendable);
+            if (report.spared)
+                text += QLatin1Char('\r') + kSpared.arg(report.spared);
+            if (report.sparedThere)
+                text += QLatin1Char('\r') + kSparedThere.arg(report.sparedThere);
         }
         platform::messageBox(m_window, {text, kTitle, report.failure.isEmpty() ? platform::MsgIcon::Information
                                                                                : platform::MsgIcon::Exclamation,

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/picture.h"
 #include "platform/settings_store.h"
+#include "platform/system_tray.h"
 #include "platform/window_style.h"
 
 #include <QAction>
@@ -55,6 +56,7 @@ TestEnv::TestEnv(const Options& options)
     platform::setProgramFolder(m_dir.path());
     platform::SettingsStore::useFile(settingsPath());
     platform::Clock::setFixed(options.now);
+    platform::setSystemTrayForTests(false);
     // The locks the tests hold on purpose need not be waited for as long as a user would.
     platform::Database::setBusyTimeoutForTests(200);
     if (options.database)
@@ -78,6 +80,7 @@ TestEnv::~TestEnv()
     platform::setMessageHandler({});
     platform::setFileDialogHandler({});
     platform::Clock::useSystem();
+    platform::setSystemTrayForTests(std::nullopt);
     platform::SettingsStore::useFile({});
     platform::setProgramFolder({});
 }
@@ -85,6 +88,11 @@ TestEnv::~TestEnv()
 void TestEnv::setNow(const QDateTime& now)
 {
     platform::Clock::setFixed(now);
+}
+
+void TestEnv::setTray(bool available)
+{
+    platform::setSystemTrayForTests(available);
 }
 
 void TestEnv::setSetting(const QString& key, const QString& value)

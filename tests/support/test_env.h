@@ -56,6 +56,9 @@ public:
     void answerFile(const std::optional<QString>& path) { m_files << path; }
     const QList<platform::FileDialogRequest>& fileRequests() const { return m_fileRequests; }
 
+    // Whether the desktop has a system tray (none unless said, whatever the platform reports).
+    void setTray(bool available);
+
     // The settings store, as the program sees it.
     void setSetting(const QString& key, const QString& value);
     QString setting(const QString& key) const;

@@ -1,6 +1,5 @@
 // The main window as the user sees it: start-up, the refresh, the purge, the picture warning,
 // the About box, the end of the program and the secretary that stays in the tray.
-#include "day_turns/day_turns.h"
 #include "reminders/reminders.h"
 #include "support/test_env.h"
 
@@ -166,97 +165,66 @@ private slots:
         QCOMPARE(env.told(), QStringList());
     }
 
-    // Closing the window while the secretary stays in the tray only hides it, and only where a
-    // tray can show it; the choice is kept in the settings file, and the exit command always ends.
-    void closeWhenResident_data()
+    // The close box ends the program unless the secretary stays in a tray: taken off again, the
+    // choice is kept so in the settings file; without a tray it is greyed and never applies.
+    void closeWithoutTray_data()
     {
-        QTest::addColumn<QString>("stored"); // RESIDENT at start
         QTest::addColumn<bool>("tray");
-        QTest::addColumn<int>("chosen"); // times the choice is taken
-        QTest::addColumn<bool>("exitCommand"); // ﾒﾆｭｰ → 終了 instead of the close box
-        QTest::addColumn<QString>("kept");
-        QTest::addColumn<QString>("choice"); // mark, enabled, tool tip
-        QTest::addColumn<QString>("icon"); // the tool tip of the tray icon, empty while none shows
-        QTest::addColumn<bool>("stays");
-        const QString tip = "1 閉じるボタンでは画面から隠れるだけになり、通知領域のアイコンからお知らせを続けます。";
-        const QString noTray = "0 このデスクトップには通知領域（システムトレイ）がないため、常駐できません。";
-        const QString today = "ミルドカ　今日の予定 1件";
-        QTest::newRow("off at first: the close box ends") << "" << true << 0 << false << "" << "0 " + tip << "" << false;
-        QTest::newRow("chosen: the close box hides") << "" << true << 1 << false << "1" << "1 " + tip << today << true;
-        QTest::newRow("on: the exit command ends") << "1" << true << 0 << true << "1" << "1 " + tip << today << false;
-        QTest::newRow("chosen off: the close box ends") << "1" << true << 1 << false << "0" << "0 " + tip << "" << false;
-        QTest::newRow("no tray: greyed, the close box ends") << "1" << false << 1 << false << "1" << "0 " + noTray << "" << false;
+        QTest::addColumn<QString>("kept"); // after the choice is taken: the setting, the mark, enabling and tool tip
+        QTest::newRow("chosen off") << true << "0|0 1 閉じるボタンでは画面から隠れるだけになり、通知領域のアイコンからお知らせを続けます。";
+        QTest::newRow("no tray: greyed") << false << "1|0 0 このデスクトップには通知領域（システムトレイ）がないため、常駐できません。";
     }
-    void closeWhenResident()
+    void closeWithoutTray()
     {
-        QFETCH(QString, stored);
         QFETCH(bool, tray);
-        QFETCH(int, chosen);
-        QFETCH(bool, exitCommand);
         QFETCH(QString, kept);
-        QFETCH(QString, choice);
-        QFETCH(QString, icon);
-        QFETCH(bool, stays);
         TestEnv env;
         env.setTray(tray);
-        env.setSetting("RESIDENT", stored);
-        env.insert(rec("2000/04/15", "10", "30", "会議"));
+        env.setSetting("RESIDENT", "1");
         StartedMain main;
         QAction* resident = main.action("mnuResident");
-        for (int i = 0; i < chosen; ++i)
-            resident->trigger();
-        const auto shownIcon = [&main] {
-            const auto* found = main.window.findChild<QSystemTrayIcon*>("trayIcon");
-            return found && found->isVisible() ? found->toolTip() : QString();
-        };
-        QCOMPARE(QString("%1 %2 %3").arg(resident->isChecked()).arg(resident->isEnabled()).arg(resident->toolTip()), choice);
-        QCOMPARE(shownIcon(), icon);
-        exitCommand ? main.action("mnuExit")->trigger() : void(main.window.close());
-        QVERIFY(main.window.isHidden());
-        QCOMPARE(bool(main.module.SEC_DB), stays);
-        QCOMPARE(shownIcon().isEmpty(), !stays);
-        QCOMPARE(env.setting("RESIDENT"), kept);
-        QCOMPARE(env.told(), QStringList());
+        resident->trigger();
+        QCOMPARE(QString("%1|%2 %3 %4").arg(env.setting("RESIDENT")).arg(resident->isChecked()).arg(resident->isEnabled())
+                     .arg(resident->toolTip()), kept);
+        main.window.close();
+        const auto* icon = main.window.findChild<QSystemTrayIcon*>("trayIcon");
+        QVERIFY(main.window.isHidden() && !main.module.SEC_DB && !(icon && icon->isVisible()));
     }
 
-    // From the tray: reminders go on while the window is hidden, "表示" brings it back, "予定設定"
-    // opens the entry form and the count follows what it saved, a command given while a window of
-    // the program is open waits for it, and "終了" ends the program.
-    void trayMenu()
+    // Chosen where there is a tray (it is off at first): the choice is kept, the close box only hides the window and
+    // reminders go on; from the tray "表示" brings the window back, "予定設定" opens the entry form
+    // and the count follows what it saved, a command given while a window of the program is open
+    // waits for it, and "終了" (the exit command of ﾒﾆｭｰ) ends the program.
+    void stayInTray()
     {
         TestEnv env;
         env.setTray(true);
-        env.setSetting("RESIDENT", "1");
         env.insert(rec("2000/04/15", "10", "30", "会議"));
         StartedMain main;
+        main.action("mnuResident")->trigger();
         CHILD(icon, QSystemTrayIcon, &main.window, "trayIcon");
-        QStringList items;
-        for (const QAction* item : icon->contextMenu()->actions())
-            items << item->text();
-        QCOMPARE(items, (QStringList{"表示", "予定設定", "終了"}));
-        QVERIFY(!icon->icon().isNull());
+        QVERIFY(main.action("mnuResident")->isChecked() && env.setting("RESIDENT") == "1" && icon->isVisible());
+        QCOMPARE(icon->contextMenu()->actions(), (QList{main.action("trayShow"), main.action("traySche"), main.action("trayExit")}));
+        QCOMPARE(main.action("trayShow")->text() + main.action("traySche")->text() + main.action("trayExit")->text(), "表示予定設定終了");
+        QCOMPARE(icon->icon().availableSizes(), QList<QSize>{main.picture().size()}); // the secretary, not the 32 × 32 icon
         QSignalSpy reminded(main.window.findChild<Reminders*>(), &Reminders::due);
         main.window.close();
         env.setNow(QDateTime(QDate(2000, 4, 15), QTime(10, 20)));
-        main.window.findChild<DayTurns*>()->check();
-        QCOMPARE(reminded.count(), 1);
-        QVERIFY(main.window.isHidden());
+        main.window.findChild<Reminders*>()->check();
+        QVERIFY(main.window.isHidden() && main.module.SEC_DB && reminded.count() == 1);
         main.action("trayShow")->trigger();
-        QVERIFY(main.window.isVisible());
-        main.window.close();
+        QVERIFY(main.window.isVisible() && !main.window.close() && main.window.isHidden());
+        env.insert(rec("2000/04/15", "11", "00", "来客"));
         bool held = false;
         testing::onNextModal([&](QWidget* form) {
-            env.insert(rec("2000/04/15", "11", "00", "来客"));
             main.action("trayExit")->trigger();
             held = form->objectName() == "PLAN_FRM" && form->isVisible() && main.module.SEC_DB;
             form->close();
         });
         main.action("traySche")->trigger();
-        QVERIFY(held);
         QCOMPARE(icon->toolTip(), "ミルドカ　今日の予定 2件");
         main.action("trayExit")->trigger();
-        QVERIFY(main.window.isHidden() && !main.module.SEC_DB);
-        QCOMPARE(env.told(), QStringList());
+        QVERIFY(held && main.window.isHidden() && !main.module.SEC_DB && !icon->isVisible());
     }
 };
 

@@ -5,7 +5,6 @@
 #include "platform/files.h"
 #include "platform/picture.h"
 #include "platform/settings_store.h"
-#include "platform/system_tray.h"
 #include "platform/window_style.h"
 
 #include <QAction>
@@ -88,11 +87,6 @@ TestEnv::~TestEnv()
 void TestEnv::setNow(const QDateTime& now)
 {
     platform::Clock::setFixed(now);
-}
-
-void TestEnv::setTray(bool available)
-{
-    platform::setSystemTrayForTests(available);
 }
 
 void TestEnv::setSetting(const QString& key, const QString& value)

@@ -3,6 +3,7 @@
 #include "main_window/main_frm.h"
 #include "platform/file_dialog.h"
 #include "platform/message_box.h"
+#include "platform/system_tray.h"
 #include "state/module1.h"
 #include "state/text.h"
 #include "store/plan_store.h"
@@ -57,7 +58,7 @@ public:
     const QList<platform::FileDialogRequest>& fileRequests() const { return m_fileRequests; }
 
     // Whether the desktop has a system tray (none unless said, whatever the platform reports).
-    void setTray(bool available);
+    void setTray(bool available) { platform::setSystemTrayForTests(available); }
 
     // The settings store, as the program sees it.
     void setSetting(const QString& key, const QString& value);

@@ -1,12 +1,16 @@
 // The main window as the user sees it: start-up, the refresh, the purge, the picture warning,
-// the About box and the end of the program.
+// the About box, the end of the program and the secretary that stays in the tray.
+#include "reminders/reminders.h"
 #include "support/test_env.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 using platform::MsgAnswer;
@@ -159,6 +163,68 @@ private slots:
         QVERIFY(!main.window.isVisible() && !main.module.SEC_DB);
         QVERIFY(QFile::remove(env.dbPath()));
         QCOMPARE(env.told(), QStringList());
+    }
+
+    // The close box ends the program unless the secretary stays in a tray: taken off again, the
+    // choice is kept so in the settings file; without a tray it is greyed and never applies.
+    void closeWithoutTray_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::addColumn<QString>("kept"); // after the choice is taken: the setting, the mark, enabling and tool tip
+        QTest::newRow("chosen off") << true << "0|0 1 閉じるボタンでは画面から隠れるだけになり、通知領域のアイコンからお知らせを続けます。";
+        QTest::newRow("no tray: greyed") << false << "1|0 0 このデスクトップには通知領域（システムトレイ）がないため、常駐できません。";
+    }
+    void closeWithoutTray()
+    {
+        QFETCH(bool, tray);
+        QFETCH(QString, kept);
+        TestEnv env;
+        env.setTray(tray);
+        env.setSetting("RESIDENT", "1");
+        StartedMain main;
+        QAction* resident = main.action("mnuResident");
+        resident->trigger();
+        QCOMPARE(QString("%1|%2 %3 %4").arg(env.setting("RESIDENT")).arg(resident->isChecked()).arg(resident->isEnabled())
+                     .arg(resident->toolTip()), kept);
+        main.window.close();
+        const auto* icon = main.window.findChild<QSystemTrayIcon*>("trayIcon");
+        QVERIFY(main.window.isHidden() && !main.module.SEC_DB && !(icon && icon->isVisible()));
+    }
+
+    // Chosen where there is a tray (it is off at first): the choice is kept, the close box only hides the window and
+    // reminders go on; from the tray "表示" brings the window back, "予定設定" opens the entry form
+    // and the count follows what it saved, a command given while a window of the program is open
+    // waits for it, and "終了" (the exit command of ﾒﾆｭｰ) ends the program.
+    void stayInTray()
+    {
+        TestEnv env;
+        env.setTray(true);
+        env.insert(rec("2000/04/15", "10", "30", "会議"));
+        StartedMain main;
+        main.action("mnuResident")->trigger();
+        CHILD(icon, QSystemTrayIcon, &main.window, "trayIcon");
+        QVERIFY(main.action("mnuResident")->isChecked() && env.setting("RESIDENT") == "1" && icon->isVisible());
+        QCOMPARE(icon->contextMenu()->actions(), (QList{main.action("trayShow"), main.action("traySche"), main.action("trayExit")}));
+        QCOMPARE(main.action("trayShow")->text() + main.action("traySche")->text() + main.action("trayExit")->text(), "表示予定設定終了");
+        QCOMPARE(icon->icon().availableSizes(), QList<QSize>{main.picture().size()}); // the secretary, not the 32 × 32 icon
+        QSignalSpy reminded(main.window.findChild<Reminders*>(), &Reminders::due);
+        main.window.close();
+        env.setNow(QDateTime(QDate(2000, 4, 15), QTime(10, 20)));
+        main.window.findChild<Reminders*>()->check();
+        QVERIFY(main.window.isHidden() && main.module.SEC_DB && reminded.count() == 1);
+        main.action("trayShow")->trigger();
+        QVERIFY(main.window.isVisible() && !main.window.close() && main.window.isHidden());
+        env.insert(rec("2000/04/15", "11", "00", "来客"));
+        bool held = false;
+        testing::onNextModal([&](QWidget* form) {
+            main.action("trayExit")->trigger();
+            held = form->objectName() == "PLAN_FRM" && form->isVisible() && main.module.SEC_DB;
+            form->close();
+        });
+        main.action("traySche")->trigger();
+        QCOMPARE(icon->toolTip(), "ミルドカ　今日の予定 2件");
+        main.action("trayExit")->trigger();
+        QVERIFY(held && main.window.isHidden() && !main.module.SEC_DB && !icon->isVisible());
     }
 };
 

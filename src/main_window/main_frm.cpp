@@ -16,6 +16,7 @@
 #include "platform/window_style.h"
 #include "reminders/reminder_window.h"
 #include "reminders/reminders.h"
+#include "resident/resident_tray.h"
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
@@ -127,6 +128,10 @@ MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent
     });
     connect(m_reminders, &Reminders::due, this, &MAIN_FRM::remind);
 
+    m_resident = new ResidentTray(this);
+    connect(m_resident, &ResidentTray::showRequested, this, &MAIN_FRM::bringToFront);
+    connect(m_resident, &ResidentTray::entryRequested, this, &MAIN_FRM::mnuSche_Click);
+    connect(m_resident, &ResidentTray::exitRequested, this, &MAIN_FRM::mnuExit_Click);
     m_sync = new SyncControl(m_module, this);
     connect(m_sync, &SyncControl::rowsChanged, this, &MAIN_FRM::refresh);
     buildMenus();
@@ -207,6 +212,7 @@ void MAIN_FRM::buildToolsMenu()
     m_startAtLogin->setObjectName(QStringLiteral("mnuStartAtLogin"));
     m_startAtLogin->setCheckable(true);
     connect(m_startAtLogin, &QAction::triggered, this, &MAIN_FRM::toggleStartAtLogin);
+    m_resident->addChoice(m_toolsMenu);
 
     // What the marks show is read from where it is kept, each time the menu opens.
     connect(m_toolsMenu, &QMenu::aboutToShow, this, &MAIN_FRM::showToolsState);
@@ -342,11 +348,13 @@ void MAIN_FRM::refresh()
         if (rs.eof()) {
             setTodayListEnabled(false);
             platform::setLabelText(TELL_LABEL, kNoAppointment);
+            m_resident->showToday(0, SEC_PICT->picture());
         } else {
             rs.moveLast();
             const qint16 count = platform::toInt16(rs.recordCount());
             setTodayListEnabled(true);
             platform::setLabelText(TELL_LABEL, QString::number(count) + kAppointments);
+            m_resident->showToday(count, SEC_PICT->picture());
         }
         planReminders();
     });
@@ -465,7 +473,10 @@ void MAIN_FRM::importIcal()
 
 void MAIN_FRM::mnuExit_Click()
 {
-    close();
+    m_resident->leave();
+    // A window the tray has hidden ends nothing by closing: the program is ended here.
+    if (close())
+        QCoreApplication::quit();
 }
 
 void MAIN_FRM::Toolbar1_ButtonClick(const QString& key)
@@ -484,6 +495,12 @@ void MAIN_FRM::Toolbar1_ButtonClick(const QString& key)
 
 void MAIN_FRM::closeEvent(QCloseEvent* event)
 {
+    if (m_resident->staysOnClose()) {
+        // Only the window goes: the database, the reminders and the sync stay with the tray.
+        event->ignore();
+        hide();
+        return;
+    }
     // What the server has confirmed is noted before the database goes.
     m_sync->stop();
     m_module.SEC_DB.reset();

@@ -12,6 +12,7 @@ class QLabel;
 class QMenu;
 class QToolBar;
 class Reminders;
+class ResidentTray;
 class SyncControl;
 namespace platform {
 class PictureBox;
@@ -80,6 +81,7 @@ private:
     bool m_dayTurnPending = false;
     DayTurns* m_dayTurns = nullptr;
     Reminders* m_reminders = nullptr;
+    ResidentTray* m_resident = nullptr;
 
     QToolBar* Toolbar1 = nullptr;
     QFrame* Frame1 = nullptr;

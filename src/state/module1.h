@@ -35,6 +35,8 @@ inline const Setting kMyName{QStringLiteral("MY_NAME"), QStringLiteral("社長")
 inline const Setting kSecPic{QStringLiteral("SEC_PIC"), QString()};
 // Minutes between a reminder and its appointment; -1 for no reminders.
 inline const Setting kNoticeMin{QStringLiteral("NOTICE_MIN"), QStringLiteral("10")};
+// "1": closing the main window only hides it while a system tray shows the secretary.
+inline const Setting kResident{QStringLiteral("RESIDENT"), QStringLiteral("0")};
 // The list of all appointments' size and place (saveGeometry in base64); none until first closed.
 inline const Setting kAllListGeometry{QStringLiteral("ALL_LIST_GEOMETRY"), QString()};
 

@@ -55,6 +55,7 @@ TestEnv::TestEnv(const Options& options)
     platform::setProgramFolder(m_dir.path());
     platform::SettingsStore::useFile(settingsPath());
     platform::Clock::setFixed(options.now);
+    platform::setSystemTrayForTests(false);
     // The locks the tests hold on purpose need not be waited for as long as a user would.
     platform::Database::setBusyTimeoutForTests(200);
     if (options.database)
@@ -78,6 +79,7 @@ TestEnv::~TestEnv()
     platform::setMessageHandler({});
     platform::setFileDialogHandler({});
     platform::Clock::useSystem();
+    platform::setSystemTrayForTests(std::nullopt);
     platform::SettingsStore::useFile({});
     platform::setProgramFolder({});
 }

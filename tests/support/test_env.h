@@ -3,6 +3,7 @@
 #include "main_window/main_frm.h"
 #include "platform/file_dialog.h"
 #include "platform/message_box.h"
+#include "platform/system_tray.h"
 #include "state/module1.h"
 #include "state/text.h"
 #include "store/plan_store.h"
@@ -55,6 +56,9 @@ public:
     // The file dialog: the queued answers in order (a cancel when none is queued).
     void answerFile(const std::optional<QString>& path) { m_files << path; }
     const QList<platform::FileDialogRequest>& fileRequests() const { return m_fileRequests; }
+
+    // Whether the desktop has a system tray (none unless said, whatever the platform reports).
+    void setTray(bool available) { platform::setSystemTrayForTests(available); }
 
     // The settings store, as the program sees it.
     void setSetting(const QString& key, const QString& value);

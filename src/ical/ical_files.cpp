@@ -14,39 +14,44 @@
 namespace ical {
 namespace {
 
+// The file's name in quotes. Messages are put together by joining, never with arg() on a
+// name: a "%1" in a file name would be filled in.
 QString shown(const QString& path)
 {
-    return QDir::toNativeSeparators(path);
+    return QStringLiteral("「") + QDir::toNativeSeparators(path) + QStringLiteral("」");
 }
 
 QByteArray readWhole(const QString& path)
 {
     if (!QFileInfo(path).isFile())
-        throw platform::Failure(QStringLiteral("「%1」というファイルはありません。").arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("というファイルはありません。"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw platform::Failure(QStringLiteral("「%1」を開けません（読むことが許されていません）。").arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("を開けません（読むことが許されていません）。"));
     const QByteArray text = file.read(kMaxFileSize + 1);
     if (text.size() > kMaxFileSize)
-        throw platform::Failure(QStringLiteral("「%1」は大きすぎるため読み込めません（%2 MB まで）。")
-                                    .arg(shown(path))
-                                    .arg(kMaxFileSize / (1024 * 1024)));
+        throw platform::Failure(shown(path) + QStringLiteral("は大きすぎるため読み込めません（")
+                                + QString::number(kMaxFileSize / (1024 * 1024)) + QStringLiteral(" MB まで）。"));
     if (file.error() != QFileDevice::NoError)
-        throw platform::Failure(QStringLiteral("「%1」を読み終えられませんでした（装置の故障か、接続が切れました）。").arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("を読み終えられませんでした（装置の故障か、接続が切れました）。"));
     return text;
 }
 
 // The entry form's rule (the same date, time and trimmed subject), and also the same subject as
-// stored, so that a subject stored with a blank at an end is found when our export comes back.
-bool isStored(platform::Database& db, const store::PLAN_REC& rec)
+// stored or as the calendar writes it, so that a subject stored with a blank at an end (an
+// ideographic space, which no iCalendar reader trims) is found when our export comes back.
+bool isStored(platform::Database& db, const ImportedRow& row)
 {
-    if (store::isDuplicate(db, rec))
+    if (store::isDuplicate(db, row.rec))
         return true;
-    return rec.P_DETAIL != state::trimBlanks(rec.P_DETAIL)
-        && !db.query(QStringLiteral("SELECT 1 FROM PLAN_DAT WHERE P_DATE = ? AND P_HOUR = ? AND P_MIN = ?"
-                                    " AND P_DETAIL = ? LIMIT 1"),
-                     {rec.P_DATE, rec.P_HOUR, rec.P_MIN, rec.P_DETAIL})
-                .empty();
+    for (const QString& subject : {row.rec.P_DETAIL, row.written})
+        if (subject != state::trimBlanks(subject)
+            && !db.query(QStringLiteral("SELECT 1 FROM PLAN_DAT WHERE P_DATE = ? AND P_HOUR = ? AND P_MIN = ?"
+                                        " AND P_DETAIL = ? LIMIT 1"),
+                         {row.rec.P_DATE, row.rec.P_HOUR, row.rec.P_MIN, subject})
+                    .empty())
+            return true;
+    return false;
 }
 
 } // namespace
@@ -65,14 +70,19 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
                       return true;
                   });
     const QByteArray text = calendarText(events);
+    // QSaveFile follows a link and replaces its target, which may be in another folder; a
+    // device or a pipe would be replaced by a file.
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        throw platform::Failure(shown(path) + QStringLiteral("は別の場所へのリンクのため書き出せません。\r別の名前を選んでください。"));
+    if (info.exists() && !info.isFile())
+        throw platform::Failure(shown(path) + QStringLiteral("は普通のファイルではないため書き出せません。\r別の名前を選んでください。"));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        throw platform::Failure(
-            QStringLiteral("「%1」を作れません（フォルダーがないか、書き込むことが許されていません）。").arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("を作れません（フォルダーがないか、書き込むことが許されていません）。"));
     if (file.write(text) != text.size() || !file.commit())
-        throw platform::Failure(QStringLiteral("「%1」に書き込めませんでした（ディスクがいっぱいか、書き込むことが許されていません）。"
-                                               "元のファイルはそのままです。")
-                                    .arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("に書き込めませんでした（ディスクがいっぱいか、書き込むことが許されていません）。"
+                                                             "元のファイルはそのままです。"));
     return count;
 }
 
@@ -82,11 +92,16 @@ ImportReport importFile(platform::Database& db, const QString& path, const QDate
     ImportReport report;
     report.past = read.past;
     report.unusable = read.unusable;
+    report.refusedRules = read.refusedRules;
+    report.cutSeries = read.cutSeries;
+    report.notRead = read.notRead;
+    report.oversized = read.oversized;
+    report.unknownZone = read.unknownZone;
     // Rows added earlier in this import are in the table by now, so the same check finds a
     // repeated event within the file as well.
     platform::Transaction transaction(db);
     for (const ImportedRow& row : read.rows) {
-        if (isStored(db, row.rec)) {
+        if (isStored(db, row)) {
             ++report.duplicates;
             continue;
         }

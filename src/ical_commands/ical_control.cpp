@@ -1,0 +1,89 @@
+#include "ical_commands/ical_control.h"
+
+#include "ical/ical_files.h"
+#include "platform/clock.h"
+#include "platform/file_dialog.h"
+#include "platform/message_box.h"
+#include "state/module1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+
+namespace {
+const QString kExportCommand = QStringLiteral("iCalendar 書き出し(&E)…");
+const QString kImportCommand = QStringLiteral("iCalendar 読み込み(&I)…");
+const QString kFilter = QStringLiteral("iCalendar (*.ics)|*.ics|");
+const QString kExported = QStringLiteral("%1件の予定を書き出しました。");
+const QString kImported = QStringLiteral("%1件の予定を読み込みました。");
+const QString kSkippedDuplicates = QStringLiteral("重複のため読み込まなかった予定：%1件");
+const QString kSkippedPast = QStringLiteral("昨日までに終わったため読み込まなかった予定：%1件");
+const QString kShortened = QStringLiteral("文字数が多すぎるため短くした予定：%1件");
+const QString kSkippedUnusable = QStringLiteral("用件か日時がないため読み込まなかった予定：%1件");
+const QString kRefusedRules = QStringLiteral("繰り返しの規則が扱えないため読み込まなかった予定：%1件");
+const QString kCutSeries = QStringLiteral("繰り返しが多すぎるため途中までとした予定：%1件");
+const QString kNotRead = QStringLiteral("一度に読める量を超えたため読み込まなかった予定：%1件");
+const QString kOversized = QStringLiteral("大きすぎるため読み込まなかった予定：%1件");
+const QString kUnknownZone = QStringLiteral("時間帯が分からず現地時刻とした予定：%1件");
+
+// Reading a large file takes seconds; the pointer says the program is at work meanwhile.
+class BusyPointer {
+public:
+    BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyPointer() { QApplication::restoreOverrideCursor(); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+} // namespace
+
+IcalControl::IcalControl(state::Module1& module, QWidget* window) : QObject(window), m_module(module), m_window(window)
+{
+}
+
+void IcalControl::addCommands(QMenu* menu)
+{
+    QAction* exportItem = menu->addAction(kExportCommand);
+    exportItem->setObjectName(QStringLiteral("actionExportIcal"));
+    connect(exportItem, &QAction::triggered, this, &IcalControl::exportFile);
+    QAction* importItem = menu->addAction(kImportCommand);
+    importItem->setObjectName(QStringLiteral("actionImportIcal"));
+    connect(importItem, &QAction::triggered, this, &IcalControl::importFile);
+}
+
+void IcalControl::exportFile()
+{
+    const std::optional<QString> path =
+        platform::openFileDialog(m_window, {kFilter, 1, false, true, QStringLiteral("ics")});
+    int count = 0;
+    if (!path || !platform::reported(m_window, [&] {
+            const BusyPointer busy;
+            count = ical::exportFile(m_module.db(), *path, platform::Clock::now());
+        }, platform::programTitle(), platform::MsgIcon::Exclamation))
+        return;
+    platform::messageBox(m_window, {kExported.arg(count), platform::programTitle(), platform::MsgIcon::Information,
+                                    platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
+}
+
+void IcalControl::importFile()
+{
+    const std::optional<QString> path = platform::openFileDialog(m_window, {kFilter});
+    ical::ImportReport report;
+    if (!path || !platform::reported(m_window, [&] {
+            const BusyPointer busy;
+            report = ical::importFile(m_module.db(), *path, platform::Clock::now().date());
+        }, platform::programTitle(), platform::MsgIcon::Exclamation))
+        return;
+    emit rowsChanged(); // the count behind the box is already the new one
+    QStringList lines{kImported.arg(report.added)};
+    const std::pair<int, const QString*> counts[] = {
+        {report.duplicates, &kSkippedDuplicates}, {report.past, &kSkippedPast},
+        {report.shortened, &kShortened},          {report.unusable, &kSkippedUnusable},
+        {report.refusedRules, &kRefusedRules},    {report.cutSeries, &kCutSeries},
+        {report.notRead, &kNotRead},              {report.oversized, &kOversized},
+        {report.unknownZone, &kUnknownZone}};
+    for (const auto& [count, text] : counts)
+        if (count > 0)
+            lines << text->arg(count);
+    platform::messageBox(m_window, {lines.join(QLatin1Char('\r')), platform::programTitle(), platform::MsgIcon::Information,
+                                    platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
+}

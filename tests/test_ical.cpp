@@ -1,5 +1,6 @@
 // iCalendar files in and out through the two commands of the tools menu, the real file dialog
 // seam and sec.mdb. Times are read in Asia/Tokyo (set before anything reads the local time).
+#include "ical/ical_bounds.h"
 #include "support/test_env.h"
 
 #include <QAction>
@@ -42,6 +43,31 @@ const QByteArray kApple =
       "END:VEVENT\nBEGIN:VEVENT\nUID:u5\nDTSTART:20000421T090000\nSUMMARY:中止\nSTATUS:CANCELLED\nEND:VEVENT\n"
       "BEGIN:VEVENT\nUID:u6\nDTSTART;VALUE=DATE:20000414\nSUMMARY:昨日\nEND:VEVENT\n"
       "BEGIN:VEVENT\nUID:u7\nDTSTART:20000422T090000\nEND:VEVENT\nEND:VCALENDAR\n";
+
+// A calendar of events, each a UID (also its subject) and the lines that follow.
+QByteArray calendar(const QList<std::pair<QByteArray, QByteArray>>& events, const QByteArray& zones = {})
+{
+    QByteArray text = "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//test//EN\n" + zones;
+    for (const auto& [uid, lines] : events)
+        text += "BEGIN:VEVENT\nUID:" + uid + "\nSUMMARY:" + uid + "\n" + lines + "END:VEVENT\n";
+    return text + "END:VCALENDAR\n";
+}
+
+QByteArray daily(int events)
+{
+    QList<std::pair<QByteArray, QByteArray>> list;
+    for (int i = 0; i < events; ++i)
+        list.append({"d" + QByteArray::number(i), "DTSTART:20000415T090000\nRRULE:FREQ=DAILY\n"});
+    return calendar(list);
+}
+
+QByteArray manyDates(int count)
+{
+    QByteArray lines = "DTSTART:20000416T000000\n";
+    for (int i = 0; i < count; ++i)
+        lines += "RDATE:" + QDateTime(QDate(2000, 4, 16), QTime(0, 0)).addSecs(60 * i).toString("yyyyMMdd'T'HHmmss").toLatin1() + "\n";
+    return calendar({{"r", lines}});
+}
 
 } // namespace
 
@@ -121,28 +147,61 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("failingSql");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("added"); // the first rows added
+        QTest::addColumn<int>("count");          // all rows added
         QTest::newRow("CRLF, own zone, weekly with an extra date, an exception and a moved instance")
             << QByteArray(kGoogle).replace('\n', "\r\n") << "" << "3件の予定を読み込みました。"
             << QStringList{"2000/04/19|22|00|週次会議|1|会議室A|", "2000/05/01|22|00|週次会議|1|会議室A|",
-                           "2000/04/26|00|00|週次会議（変更）|1||"};
+                           "2000/04/26|00|00|週次会議（変更）|1||"} << 3;
         QTest::newRow("LF, UTC, all day, folded, yearly, system zone, cancelled, past, no subject")
             << kApple << ""
             << "4件の予定を読み込みました。\r重複のため読み込まなかった予定：1件\r"
                "昨日までに終わったため読み込まなかった予定：1件\r文字数が多すぎるため短くした予定：1件\r"
                "用件か日時がないため読み込まなかった予定：1件"
             << QStringList{"2000/04/15|10|20|朝会|0||", "2000/04/20|00|00|休暇|2|会議室|",
-                           "2001/01/05|00|00|誕生日|1||" + QString(255, u'x'), "2000/04/20|19|00|ベルリン|1||"};
+                           "2001/01/05|00|00|誕生日|1||" + QString(255, u'x'), "2000/04/20|19|00|ベルリン|1||"} << 4;
         QTest::newRow("truncated") << kApple.left(kApple.indexOf("UID:u3")) << ""
-            << "iCalendar のファイルが途中で切れているため読み込めません（END:VCALENDAR で終わっていません）。" << QStringList();
+            << "ファイルが途中で切れているため読み込めません（予定表の終わりがありません）。" << QStringList() << 0;
         QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << ""
-            << "iCalendar のファイルではありません（BEGIN:VCALENDAR で始まる予定表がありません）。" << QStringList();
+            << "iCalendar の形式ではありません（1行目）。" << QStringList() << 0;
+        QTest::newRow("a line of plain text") << calendar({{"p", "DTSTART:20000420T090000\n会議です\n"}}) << ""
+            << "iCalendar の形式ではありません（8行目）。" << QStringList() << 0;
+        QTest::newRow("NUL") << QByteArray(kApple).insert(kApple.indexOf("Apple"), '\0') << ""
+            << "文字でないデータ（NUL）が入っているため読み込めません（3行目）。" << QStringList() << 0;
         QTest::newRow("too large") << QByteArray(64 * 1024 * 1024 + 1, '\n') << ""
-                                   << "「%1」は大きすぎるため読み込めません（64 MB まで）。" << QStringList();
+                                   << "{file}は大きすぎるため読み込めません（64 MB まで）。" << QStringList() << 0;
+        // Each of these rules kept libical searching for minutes or for ever inside one step.
+        QTest::newRow("rules without a date, by the second or the minute")
+            << calendar({{"s", "DTSTART:20000415T090000\nRRULE:FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30\n"},
+                         {"h", "DTSTART:20000415T090000\nRRULE:FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30\n"},
+                         {"w", "DTSTART:20000415T090000\nRRULE:FREQ=HOURLY;BYDAY=5MO\n"},
+                         {"m", "DTSTART:20000415T090000\nRRULE:FREQ=MINUTELY\n"}})
+            << "" << "0件の予定を読み込みました。\r繰り返しの規則が扱えないため読み込まなかった予定：4件" << QStringList() << 0;
+        QTest::newRow("a zone that changes every minute")
+            << calendar({{"z", "DTSTART;TZID=Bomb:20000420T090000\n"}},
+                        "BEGIN:VTIMEZONE\nTZID:Bomb\nBEGIN:STANDARD\nDTSTART:16010101T000000\nRRULE:FREQ=MINUTELY\n"
+                        "TZOFFSETFROM:+0100\nTZOFFSETTO:+0000\nEND:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:16010101T000030\n"
+                        "RRULE:FREQ=MINUTELY\nTZOFFSETFROM:+0000\nTZOFFSETTO:+0100\nEND:DAYLIGHT\nEND:VTIMEZONE\n")
+            << "" << "1件の予定を読み込みました。\r時間帯が分からず現地時刻とした予定：1件" << QStringList{"2000/04/20|09|00|z|1||"} << 1;
+        QTest::newRow("zones by old and Windows names")
+            << calendar({{"e", "DTSTART;TZID=US-Eastern:20000420T090000\n"},
+                         {"t", "DTSTART;TZID=Tokyo Standard Time:20000420T090000\n"},
+                         {"c", "DTSTART;TZID=Asia/Calcutta:20000420T090000\n"},
+                         {"x", "DTSTART;TZID=Mars/Olympus:20000420T090000\n"}})
+            << "" << "4件の予定を読み込みました。\r時間帯が分からず現地時刻とした予定：1件"
+            << QStringList{"2000/04/20|22|00|e|1||", "2000/04/20|09|00|t|1||", "2000/04/20|12|30|c|1||", "2000/04/20|09|00|x|1||"} << 4;
+        QTest::newRow("more dates than a series may have") << manyDates(12000) << ""
+            << "10000件の予定を読み込みました。\r繰り返しが多すぎるため途中までとした予定：1件"
+            << QStringList{"2000/04/16|00|00|r|1||", "2000/04/16|00|01|r|1||"} << 10000;
+        // 273 series of 366 days, 82 days of the next, and six not read.
+        QTest::newRow("more rows than a file may add") << daily(280) << ""
+            << "100000件の予定を読み込みました。\r繰り返しが多すぎるため途中までとした予定：1件\r"
+               "一度に読める量を超えたため読み込まなかった予定：6件"
+            << QStringList{"2000/04/15|09|00|d0|1||", "2000/04/16|09|00|d0|1||"} << 100000;
         QTest::newRow("the engine fails after a row was added")
             << kApple << "CREATE TRIGGER t BEFORE INSERT ON PLAN_DAT WHEN NEW.P_DETAIL = '休暇'"
                          " BEGIN SELECT RAISE(ABORT, '書き込みに失敗しました'); END"
-            << "書き込みに失敗しました" << QStringList();
+            << "書き込みに失敗しました" << QStringList() << 0;
     }
     void importsWhatCalendarProgramsWrite()
     {
@@ -150,16 +209,19 @@ private slots:
         QFETCH(QString, failingSql);
         QFETCH(QString, message);
         QFETCH(QStringList, added);
+        QFETCH(int, count);
         TestEnv env;
         env.insert(rec("2000/04/15", "08", "00", "既存", 0, "場所", "メモ"));
         env.exec(failingSql); // an empty statement does nothing
         StartedMain main;
-        const QString path = env.path("in.ics");
+        const QString path = env.path("予定%1%2.ics"); // a name that message building must not fill in
         QVERIFY(testing::writeBytes(path, file));
         env.answerFile(path);
         main.action("actionImportIcal")->trigger();
-        QCOMPARE(env.prompts(), QStringList{message.replace("%1", QDir::toNativeSeparators(path))});
-        QCOMPARE(env.table(), QStringList{"2000/04/15|08|00|既存|0|場所|メモ"} + added);
+        QCOMPARE(env.prompts(), QStringList{message.replace("{file}", "「" + QDir::toNativeSeparators(path) + "」")});
+        const QStringList table = env.table();
+        QCOMPARE(table.mid(0, added.size() + 1), QStringList{"2000/04/15|08|00|既存|0|場所|メモ"} + added);
+        QCOMPARE(table.size(), count + 1);
     }
 };
 

@@ -87,7 +87,8 @@ void addText(icalcomponent* event, icalproperty* (*make)(const char*), const cha
         return;
     const QString plain = carried(text);
     icalcomponent_add_property(event, make(plain.toUtf8().constData()));
-    if (asRead(plain) == text)
+    // An ideographic space at an end survives libical but not our own trimming on the way in.
+    if (asRead(plain) == text && state::trimBlanks(text) == text)
         return;
     icalproperty* exact = icalproperty_new_x(text.toUtf8().toBase64().constData());
     icalproperty_set_x_name(exact, exactName);
@@ -354,8 +355,6 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         ++m_result.unusable;
         return;
     }
-    const QString written =
-        store::fitted(textOf(event, ICAL_SUMMARY_PROPERTY, kExactSummary, false), platform::columnSize(QStringLiteral("P_DETAIL")));
 
     // Every rule is checked before any is followed: libical may search for ever inside one step.
     std::vector<icalrecurrencetype> rules;
@@ -423,7 +422,7 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         // quarter hours only: a rounded time would not be the time agreed on, and a sync would
         // move the event on the server. P_MIN is two characters of text and read as text.
         rec.P_MIN = numberText(int(s % kDay / 60 % 60));
-        m_result.rows.push_back({rec, uid, shortened, written});
+        m_result.rows.push_back({rec, uid, shortened});
     }
     const bool added = m_result.rows.size() > before;
     // A series cut short still runs: it is not one that has ended.

@@ -32,7 +32,6 @@ struct ImportedRow {
     store::PLAN_REC rec;
     QString uid;            // of the event it comes from; every instance of a recurrence shares it
     bool shortened = false; // a text was cut to fit its column
-    QString written;        // the subject as the calendar has it, before its blanks were trimmed
 };
 
 // What a calendar yields from a given day on; the counts are of events, not instances.

@@ -38,20 +38,16 @@ QByteArray readWhole(const QString& path)
 }
 
 // The entry form's rule (the same date, time and trimmed subject), and also the same subject as
-// stored or as the calendar writes it, so that a subject stored with a blank at an end (an
-// ideographic space, which no iCalendar reader trims) is found when our export comes back.
-bool isStored(platform::Database& db, const ImportedRow& row)
+// stored, so that a subject stored with a blank at an end is found when our export comes back.
+bool isStored(platform::Database& db, const store::PLAN_REC& rec)
 {
-    if (store::isDuplicate(db, row.rec))
+    if (store::isDuplicate(db, rec))
         return true;
-    for (const QString& subject : {row.rec.P_DETAIL, row.written})
-        if (subject != state::trimBlanks(subject)
-            && !db.query(QStringLiteral("SELECT 1 FROM PLAN_DAT WHERE P_DATE = ? AND P_HOUR = ? AND P_MIN = ?"
-                                        " AND P_DETAIL = ? LIMIT 1"),
-                         {row.rec.P_DATE, row.rec.P_HOUR, row.rec.P_MIN, subject})
-                    .empty())
-            return true;
-    return false;
+    return rec.P_DETAIL != state::trimBlanks(rec.P_DETAIL)
+        && !db.query(QStringLiteral("SELECT 1 FROM PLAN_DAT WHERE P_DATE = ? AND P_HOUR = ? AND P_MIN = ?"
+                                    " AND P_DETAIL = ? LIMIT 1"),
+                     {rec.P_DATE, rec.P_HOUR, rec.P_MIN, rec.P_DETAIL})
+                .empty();
 }
 
 } // namespace
@@ -101,7 +97,7 @@ ImportReport importFile(platform::Database& db, const QString& path, const QDate
     // repeated event within the file as well.
     platform::Transaction transaction(db);
     for (const ImportedRow& row : read.rows) {
-        if (isStored(db, row)) {
+        if (isStored(db, row.rec)) {
             ++report.duplicates;
             continue;
         }

@@ -179,7 +179,7 @@ std::vector<CalendarPieces> splitCalendars(const QByteArray& text)
         if (into == Into::Frame) {
             QByteArray& frame = calendars.back().frame;
             if (frame.size() + line.size() > kMaxZoneBytes)
-                throw platform::Failure(QStringLiteral("時間帯の定義が大きすぎるため読み込めません。"));
+                throw platform::Failure(QStringLiteral("予定のほかの部分（時間帯の定義など）が大きすぎるため読み込めません。"));
             frame += line;
             frame += "\r\n";
         }

@@ -96,7 +96,8 @@ private slots:
              {rec("2000/04/15", "09", "30", "会議, 議題; 予算\\資料 \\n", 0, "本社\r\n3階", "😀 絵文字\n二行目\r三行目"),
               rec("2000/04/15", "09", "30", " 前後に空白　", 1, "\t", "'; DROP TABLE PLAN_DAT; --"),
               rec("2000/04/16", "23", "45", QString(255, u'長'), 2, QStringLiteral("😀あ,;").repeated(63), "é\\,\\;"),
-              rec("2001/01/01", "00", "00", "<b>NUL</b>", 1, "", QStringLiteral("前") + QChar(0) + QStringLiteral("後"))})
+              rec("2001/01/01", "00", "00", "<b>NUL</b>", 1, "", QStringLiteral("前") + QChar(0) + QStringLiteral("後")),
+              rec("2001/01/02", "10", "00", "　全角の空白　", 1, "", "")})
             env.insert(r);
         const QStringList table = env.table();
         const QString file = env.path("予定.ics");
@@ -115,7 +116,7 @@ private slots:
         env.answerFile(env.path("again.ics"));
         exportItem->trigger();
         QCOMPARE(uids(testing::bytesOf(env.path("again.ics"))), uids(exported));
-        QCOMPARE(uids(exported).size(), 4);
+        QCOMPARE(uids(exported).size(), 5);
 
         // Into the emptied table every text comes back exactly; a second import of the file adds nothing.
         env.exec(QStringLiteral("DELETE FROM PLAN_DAT"));
@@ -127,17 +128,62 @@ private slots:
         importItem->trigger();
         QCOMPARE(env.table(), table);
 
+        // A link would have the file written in another folder: refused, its target untouched.
+        QVERIFY(QFile::link(env.path("again.ics"), env.path("link.ics")));
+        env.answerFile(env.path("link.ics"));
+        exportItem->trigger();
+        QCOMPARE(testing::bytesOf(env.path("again.ics")).size(), exported.size());
+
         // The row it cannot write sorts among the others: nothing of the new file replaces the old.
         env.exec(QStringLiteral("INSERT INTO PLAN_DAT VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
         env.answerFile(file);
         exportItem->trigger();
         QCOMPARE(testing::bytesOf(file), exported);
-        QCOMPARE(env.prompts(), QStringList({"4件の予定を書き出しました。", "4件の予定を書き出しました。", "4件の予定を読み込みました。",
-                                             "0件の予定を読み込みました。\r重複のため読み込まなかった予定：4件",
+        const QString link = "「" + QDir::toNativeSeparators(env.path("link.ics")) + "」";
+        QCOMPARE(env.prompts(), QStringList({"5件の予定を書き出しました。", "5件の予定を書き出しました。", "5件の予定を読み込みました。",
+                                             "0件の予定を読み込みました。\r重複のため読み込まなかった予定：5件",
+                                             link + "は別の場所へのリンクのため書き出せません。\r別の名前を選んでください。",
                                              "日付か時刻の読めない予定があります（2000/13/45 09時30分「壊れた行」）。"}));
+        QList<platform::MsgIcon> icons;
+        for (const platform::MessageRequest& box : env.shown())
+            icons << box.icon;
+        using platform::MsgIcon;
+        QCOMPARE(icons, QList({MsgIcon::Information, MsgIcon::Information, MsgIcon::Information, MsgIcon::Information,
+                               MsgIcon::Exclamation, MsgIcon::Exclamation}));
+        QCOMPARE(env.shown().at(4).title, platform::programTitle());
         const QList<platform::FileDialogRequest>& requests = env.fileRequests();
         QCOMPARE(requests.at(0).filter, QStringLiteral("iCalendar (*.ics)|*.ics|"));
         QVERIFY(requests.at(0).save && requests.at(0).defaultSuffix == "ics" && !requests.at(1).save);
+    }
+
+    // A rule is refused before libical follows it when it has no date at all or steps finer
+    // than an hour; the check never refuses a rule that has a date.
+    void checksRulesBeforeFollowingThem_data()
+    {
+        QTest::addColumn<QByteArray>("rule");
+        QTest::addColumn<int>("startHour");
+        QTest::addColumn<ical::RuleVerdict>("verdict");
+        using ical::RuleVerdict;
+        QTest::newRow("weekly") << QByteArray("FREQ=WEEKLY;BYDAY=MO,WE") << 9 << RuleVerdict::Usable;
+        QTest::newRow("leap day") << QByteArray("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29") << 9 << RuleVerdict::Usable;
+        QTest::newRow("Monday the 29th of February") << QByteArray("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29;BYDAY=MO") << 9 << RuleVerdict::Usable;
+        QTest::newRow("last day of a leap year's January") << QByteArray("FREQ=YEARLY;BYYEARDAY=-366;BYMONTH=1") << 0 << RuleVerdict::Usable;
+        QTest::newRow("30th of February") << QByteArray("FREQ=DAILY;BYMONTH=2;BYMONTHDAY=30") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("31st from the end of April") << QByteArray("FREQ=MONTHLY;BYMONTH=4;BYMONTHDAY=-31") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("366th day in January") << QByteArray("FREQ=YEARLY;BYYEARDAY=366;BYMONTH=1") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("numbered weekday by the week") << QByteArray("FREQ=WEEKLY;BYDAY=2MO") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("every other hour, never at ten") << QByteArray("FREQ=HOURLY;INTERVAL=2;BYHOUR=10") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("every other hour, at ten") << QByteArray("FREQ=HOURLY;INTERVAL=2;BYHOUR=10") << 8 << RuleVerdict::Usable;
+        QTest::newRow("hourly by set position") << QByteArray("FREQ=HOURLY;BYSETPOS=2") << 9 << RuleVerdict::TooFine;
+        QTest::newRow("by the minute") << QByteArray("FREQ=MINUTELY;COUNT=3") << 9 << RuleVerdict::TooFine;
+        QTest::newRow("by the second") << QByteArray("FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30") << 9 << RuleVerdict::TooFine;
+    }
+    void checksRulesBeforeFollowingThem()
+    {
+        QFETCH(QByteArray, rule);
+        QFETCH(int, startHour);
+        QFETCH(ical::RuleVerdict, verdict);
+        QCOMPARE(ical::checkRule(icalrecurrencetype_from_string(rule.constData()), startHour), verdict);
     }
 
     // What a calendar program writes comes in; a file that cannot be read or written whole leaves

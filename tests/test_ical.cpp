@@ -207,13 +207,13 @@ private slots:
             << QStringList{"2000/04/15|10|20|朝会|0||", "2000/04/20|00|00|休暇|2|会議室|",
                            "2001/01/05|00|00|誕生日|1||" + QString(255, u'x'), "2000/04/20|19|00|ベルリン|1||"} << 4;
         QTest::newRow("truncated") << kApple.left(kApple.indexOf("UID:u3")) << ""
-            << "ファイルが途中で切れているため読み込めません（予定表の終わりがありません）。" << QStringList() << 0;
+            << "ファイルが途中で切れているため読み込めません。" << QStringList() << 0;
         QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << ""
             << "iCalendar の形式ではありません（1行目）。" << QStringList() << 0;
         QTest::newRow("a line of plain text") << calendar({{"p", "DTSTART:20000420T090000\n会議です\n"}}) << ""
             << "iCalendar の形式ではありません（8行目）。" << QStringList() << 0;
         QTest::newRow("NUL") << QByteArray(kApple).insert(kApple.indexOf("Apple"), '\0') << ""
-            << "文字でないデータ（NUL）が入っているため読み込めません（3行目）。" << QStringList() << 0;
+            << "ファイルに文字でないデータ（NUL）があります（3行目）。" << QStringList() << 0;
         QTest::newRow("too large") << QByteArray(64 * 1024 * 1024 + 1, '\n') << ""
                                    << "{file}は大きすぎるため読み込めません（64 MB まで）。" << QStringList() << 0;
         // Each of these rules kept libical searching for minutes or for ever inside one step.

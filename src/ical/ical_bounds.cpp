@@ -145,7 +145,7 @@ std::vector<CalendarPieces> splitCalendars(const QByteArray& text)
         ++lineNo;
         // libical would take a NUL for the end of the text and report a calendar cut short.
         if (line.contains('\0'))
-            throw platform::Failure(QStringLiteral("文字でないデータ（NUL）が入っているため読み込めません（")
+            throw platform::Failure(QStringLiteral("ファイルに文字でないデータ（NUL）があります（")
                                     + QString::number(lineNo) + QStringLiteral("行目）。"));
         if (line.trimmed().isEmpty())
             continue;
@@ -179,7 +179,7 @@ std::vector<CalendarPieces> splitCalendars(const QByteArray& text)
         if (into == Into::Frame) {
             QByteArray& frame = calendars.back().frame;
             if (frame.size() + line.size() > kMaxZoneBytes)
-                throw platform::Failure(QStringLiteral("予定のほかの部分（時間帯の定義など）が大きすぎるため読み込めません。"));
+                throw platform::Failure(QStringLiteral("時間帯などの定義が大きすぎるため読み込めません。"));
             frame += line;
             frame += "\r\n";
         }
@@ -190,7 +190,7 @@ std::vector<CalendarPieces> splitCalendars(const QByteArray& text)
         }
     }
     if (!open.empty())
-        throw platform::Failure(QStringLiteral("ファイルが途中で切れているため読み込めません（予定表の終わりがありません）。"));
+        throw platform::Failure(QStringLiteral("ファイルが途中で切れているため読み込めません。"));
     if (calendars.empty())
         throw platform::Failure(anyLine ? QStringLiteral("iCalendar の形式ではありません（予定表がありません）。")
                                         : QStringLiteral("ファイルが空のため読み込めません。"));

@@ -567,7 +567,7 @@ ReadResult readCalendar(const QByteArray& text, const QDate& today)
     auto job = std::make_shared<ReadJob>();
     job->text = text;
     job->today = today;
-    std::thread([job] {
+    std::thread reader([job] {
         try {
             job->result = readNow(job->text, job->today, job->abandoned);
         } catch (...) {
@@ -576,12 +576,16 @@ ReadResult readCalendar(const QByteArray& text, const QDate& today)
         const std::lock_guard lock(job->mutex);
         job->done = true;
         job->ended.notify_all();
-    }).detach();
+    });
     std::unique_lock lock(job->mutex);
     if (!job->ended.wait_for(lock, kReadDeadline, [&job] { return job->done; })) {
+        // The reader keeps what it needs and ends by itself once libical returns.
         job->abandoned = true;
+        reader.detach();
         throw platform::Failure(QStringLiteral("予定表を読むのに時間がかかりすぎるため、読み込みをやめました。"));
     }
+    lock.unlock();
+    reader.join();
     if (job->failure)
         std::rethrow_exception(job->failure);
     return std::move(job->result);

@@ -84,7 +84,16 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
 
 ImportReport importFile(platform::Database& db, const QString& path, const QDate& today)
 {
-    const ReadResult read = readCalendar(readWhole(path), today);
+    return addRows(db, readFile(path, today));
+}
+
+ReadResult readFile(const QString& path, const QDate& today)
+{
+    return readCalendar(readWhole(path), today);
+}
+
+ImportReport addRows(platform::Database& db, const ReadResult& read)
+{
     ImportReport report;
     report.past = read.past;
     report.unusable = read.unusable;

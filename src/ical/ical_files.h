@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ical/ical_conversion.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QString>
@@ -37,5 +39,10 @@ struct ImportReport {
 // Adds the appointments of the calendar file at path from today on, all in one transaction:
 // on any failure the table is as it was.
 ImportReport importFile(platform::Database& db, const QString& path, const QDate& today);
+
+// The two halves of importFile: reading touches no table and may run on any thread; adding
+// writes what was read.
+ReadResult readFile(const QString& path, const QDate& today);
+ImportReport addRows(platform::Database& db, const ReadResult& read);
 
 } // namespace ical

@@ -8,7 +8,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QEventLoop>
+#include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <exception>
 
 namespace {
 const QString kExportCommand = QStringLiteral("iCalendar 書き出し(&E)…");
@@ -26,7 +35,9 @@ const QString kNotRead = QStringLiteral("一度に読める量を超えたため
 const QString kOversized = QStringLiteral("大きすぎるため読み込まなかった予定：%1件");
 const QString kUnknownZone = QStringLiteral("時間帯が分からず現地時刻とした予定：%1件");
 
-// Reading a large file takes seconds; the pointer says the program is at work meanwhile.
+const QString kReading = QStringLiteral("予定を読み込んでいます。しばらくお待ちください。");
+
+// Writing a large file takes seconds; the pointer says the program is at work meanwhile.
 class BusyPointer {
 public:
     BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -34,6 +45,58 @@ public:
     BusyPointer(const BusyPointer&) = delete;
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
+
+// Shown while a file is read: the windows go on painting, and being modal it keeps the commands
+// (and closing the window) from running in the middle. The read ends within its own bounds, so
+// it offers no way out.
+class ReadingBox : public QDialog {
+public:
+    explicit ReadingBox(QWidget* parent) : QDialog(parent)
+    {
+        setObjectName(QStringLiteral("icalReading"));
+        setWindowTitle(platform::programTitle());
+        setWindowFlag(Qt::WindowCloseButtonHint, false);
+        setModal(true);
+        auto* layout = new QVBoxLayout(this);
+        auto* text = new QLabel(kReading, this);
+        text->setTextFormat(Qt::PlainText);
+        layout->addWidget(text);
+        auto* bar = new QProgressBar(this);
+        bar->setRange(0, 0);
+        bar->setAccessibleName(kReading);
+        layout->addWidget(bar);
+    }
+
+protected:
+    void reject() override {}
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
+// Reads the file on a thread of its own while the windows stay answering; a failure of the read
+// is thrown here, on the window's thread.
+ical::ReadResult readAway(QWidget* window, const QString& path, const QDate& today)
+{
+    ical::ReadResult result;
+    std::exception_ptr failure;
+    QThread* reader = QThread::create([&] {
+        try {
+            result = ical::readFile(path, today);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    QEventLoop loop;
+    QObject::connect(reader, &QThread::finished, &loop, &QEventLoop::quit);
+    ReadingBox box(window);
+    box.show();
+    reader->start();
+    loop.exec();
+    reader->wait();
+    delete reader;
+    if (failure)
+        std::rethrow_exception(failure);
+    return result;
+}
 } // namespace
 
 IcalControl::IcalControl(state::Module1& module, QWidget* window) : QObject(window), m_module(module), m_window(window)
@@ -69,8 +132,9 @@ void IcalControl::importFile()
     const std::optional<QString> path = platform::openFileDialog(m_window, {kFilter});
     ical::ImportReport report;
     if (!path || !platform::reported(m_window, [&] {
+            const ical::ReadResult read = readAway(m_window, *path, platform::Clock::now().date());
             const BusyPointer busy;
-            report = ical::importFile(m_module.db(), *path, platform::Clock::now().date());
+            report = ical::addRows(m_module.db(), read);
         }, platform::programTitle(), platform::MsgIcon::Exclamation))
         return;
     emit rowsChanged(); // the count behind the box is already the new one

@@ -217,12 +217,14 @@ private slots:
         QTest::newRow("too large") << QByteArray(64 * 1024 * 1024 + 1, '\n') << ""
                                    << "{file}は大きすぎるため読み込めません（64 MB まで）。" << QStringList() << 0;
         // Each of these rules kept libical searching for minutes or for ever inside one step.
-        QTest::newRow("rules without a date, by the second or the minute")
+        QTest::newRow("rules without a date, by the second or the minute; a series not ended")
             << calendar({{"s", "DTSTART:20000415T090000\nRRULE:FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30\n"},
                          {"h", "DTSTART:20000415T090000\nRRULE:FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30\n"},
                          {"w", "DTSTART:20000415T090000\nRRULE:FREQ=HOURLY;BYDAY=5MO\n"},
-                         {"m", "DTSTART:20000415T090000\nRRULE:FREQ=MINUTELY\n"}})
-            << "" << "0件の予定を読み込みました。\r繰り返しの規則が扱えないため読み込まなかった予定：4件" << QStringList() << 0;
+                         {"m", "DTSTART:20000415T090000\nRRULE:FREQ=MINUTELY\n"},
+                         {"y", "DTSTART:19980415T090000\nRRULE:FREQ=YEARLY;INTERVAL=5\n"}})
+            << "" << "0件の予定を読み込みました。\rこれから1年の間に日がないため読み込まなかった予定：1件\r"
+                     "繰り返しの規則が扱えないため読み込まなかった予定：4件" << QStringList() << 0;
         QTest::newRow("a zone that changes every minute")
             << calendar({{"z", "DTSTART;TZID=Bomb:20000420T090000\n"}},
                         "BEGIN:VTIMEZONE\nTZID:Bomb\nBEGIN:STANDARD\nDTSTART:16010101T000000\nRRULE:FREQ=MINUTELY\n"

@@ -238,7 +238,8 @@ private:
     bool overTime() const { return m_abandoned || m_clock.elapsed() > kReadBudgetMs; }
     const icaltimezone* zoneNamed(const char* tzid, icalcomponent* calendar);
     icaltimetype timeOf(icalproperty* property, icalcomponent* calendar);
-    bool expand(const icalrecurrencetype& recurrence, const icaltimetype& start, Local from, std::set<Local>& starts);
+    enum class Walk { Ended, Beyond, Cut };
+    Walk expand(const icalrecurrencetype& recurrence, const icaltimetype& start, Local from, std::set<Local>& starts);
     // The texts of a day and of the numbers 0 to 59, made once: formatting them for every row
     // cost a tenth of an import.
     const QString& dateText(Local day)
@@ -299,34 +300,34 @@ icaltimetype Reader::timeOf(icalproperty* property, icalcomponent* calendar)
     return t;
 }
 
-// Follows one rule within the span; true when the series was cut short: by its number of
-// instances, its steps or the time of the read, not by its own end or the span's.
-bool Reader::expand(const icalrecurrencetype& recurrence, const icaltimetype& start, Local from, std::set<Local>& starts)
+// Follows one rule within the span, and says how it stopped: at the series' own end, beyond the
+// span, or cut short by its number of instances, its steps or the time of the read.
+Reader::Walk Reader::expand(const icalrecurrencetype& recurrence, const icaltimetype& start, Local from, std::set<Local>& starts)
 {
     icalrecur_iterator* it = icalrecur_iterator_new(recurrence, start);
     if (!it)
-        return false;
+        return Walk::Ended;
     // Without COUNT the rule can start near today instead of walking from its first instance.
     if (recurrence.count == 0 && localTime(start) < from)
         icalrecur_iterator_set_start(it, inFrameOf(from, start));
-    bool cut = true;
+    Walk walk = Walk::Cut;
     for (int step = 0; step < kMaxSteps && starts.size() < kMaxInstances && !overTime(); ++step) {
         icaltimetype t = icalrecur_iterator_next(it);
         if (icaltime_is_null_time(t)) {
-            cut = false;
+            walk = Walk::Ended;
             break;
         }
         t.zone = start.zone;
         const Local instance = localTime(t);
         if (instance >= m_windowEnd) {
-            cut = false;
+            walk = Walk::Beyond;
             break;
         }
         if (instance >= from)
             starts.insert(instance);
     }
     icalrecur_iterator_free(it);
-    return cut;
+    return walk;
 }
 
 void Reader::read(icalcomponent* event, icalcomponent* calendar)
@@ -379,8 +380,12 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
     std::set<Local> starts{first};
     bool recurring = !rules.empty();
     bool cut = false;
-    for (const icalrecurrencetype& rule : rules)
-        cut = expand(rule, start, from, starts) || cut;
+    bool beyond = false;
+    for (const icalrecurrencetype& rule : rules) {
+        const Walk walk = expand(rule, start, from, starts);
+        cut = cut || walk == Walk::Cut;
+        beyond = beyond || walk == Walk::Beyond;
+    }
     for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
         recurring = true;
@@ -425,11 +430,14 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         m_result.rows.push_back({rec, uid, shortened});
     }
     const bool added = m_result.rows.size() > before;
-    // A series cut short still runs: it is not one that has ended.
+    // A series cut short, or one whose next instance is beyond the span, still runs: it is not
+    // one that has ended.
     if (full && !added)
         ++m_result.notRead;
     else if (full || cut)
         ++m_result.cutSeries;
+    else if (beyond && !added)
+        ++m_result.later;
     else if (past && !added)
         ++m_result.past;
     if (m_zoneUnknown && added)

@@ -38,6 +38,7 @@ struct ImportedRow {
 struct ReadResult {
     std::vector<ImportedRow> rows;
     int past = 0;      // ended before the day
+    int later = 0;     // a series that goes on, with no instance in the span
     int cancelled = 0; // STATUS:CANCELLED
     int unusable = 0;  // no subject, or no start that can be read
     // What the bounds left out or changed (see ical_bounds.h), so that a box or a sync report

@@ -96,6 +96,7 @@ ImportReport addRows(platform::Database& db, const ReadResult& read)
 {
     ImportReport report;
     report.past = read.past;
+    report.later = read.later;
     report.unusable = read.unusable;
     report.refusedRules = read.refusedRules;
     report.cutSeries = read.cutSeries;

@@ -27,6 +27,7 @@ struct ImportReport {
     int added = 0;
     int duplicates = 0; // already in the table, or earlier in the same file
     int past = 0;       // events that ended before today
+    int later = 0;      // series that go on but have no date in the coming 366 days
     int shortened = 0;  // added with a text cut to fit its column
     int unusable = 0;   // events without a subject or a readable start
     int refusedRules = 0; // what the bounds of a read left out or changed (see ReadResult)

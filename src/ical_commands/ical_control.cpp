@@ -27,6 +27,7 @@ const QString kExported = QStringLiteral("%1件の予定を書き出しました
 const QString kImported = QStringLiteral("%1件の予定を読み込みました。");
 const QString kSkippedDuplicates = QStringLiteral("重複のため読み込まなかった予定：%1件");
 const QString kSkippedPast = QStringLiteral("昨日までに終わったため読み込まなかった予定：%1件");
+const QString kSkippedLater = QStringLiteral("これから1年の間に日がないため読み込まなかった予定：%1件");
 const QString kShortened = QStringLiteral("文字数が多すぎるため短くした予定：%1件");
 const QString kSkippedUnusable = QStringLiteral("用件か日時がないため読み込まなかった予定：%1件");
 const QString kRefusedRules = QStringLiteral("繰り返しの規則が扱えないため読み込まなかった予定：%1件");
@@ -141,7 +142,8 @@ void IcalControl::importFile()
     QStringList lines{kImported.arg(report.added)};
     const std::pair<int, const QString*> counts[] = {
         {report.duplicates, &kSkippedDuplicates}, {report.past, &kSkippedPast},
-        {report.shortened, &kShortened},          {report.unusable, &kSkippedUnusable},
+        {report.later, &kSkippedLater},           {report.shortened, &kShortened},
+        {report.unusable, &kSkippedUnusable},
         {report.refusedRules, &kRefusedRules},    {report.cutSeries, &kCutSeries},
         {report.notRead, &kNotRead},              {report.oversized, &kOversized},
         {report.unknownZone, &kUnknownZone}};

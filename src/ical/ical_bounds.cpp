@@ -61,6 +61,8 @@ bool someDayMatches(const icalrecurrencetype& rule)
     throw platform::Failure(QStringLiteral("iCalendar の形式ではありません（") + QString::number(line) + QStringLiteral("行目）。"));
 }
 
+constexpr size_t kMaxDepth = 16;
+
 bool isNameChar(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
@@ -107,10 +109,11 @@ bool zoneIsBounded(icalcomponent* zone)
             return false;
         for (icalproperty* p = icalcomponent_get_first_property(part, ICAL_RRULE_PROPERTY); p;
              p = icalcomponent_get_next_property(part, ICAL_RRULE_PROPERTY)) {
-            // A real zone changes once in a month of the year, on a day: a finer rule is a
-            // change every minute for centuries.
+            // A real zone changes once in a month of the year, on a day (a weekday among seven
+            // days at most): a finer rule is a change every minute for centuries.
             const icalrecurrencetype rule = icalproperty_get_rrule(p);
             if (rule.freq != ICAL_YEARLY_RECURRENCE || valuesOf(rule.by_month).size() != 1
+                || valuesOf(rule.by_month_day).size() > 7
                 || !valuesOf(rule.by_hour).empty() || !valuesOf(rule.by_minute).empty()
                 || !valuesOf(rule.by_second).empty() || !valuesOf(rule.by_year_day).empty()
                 || !valuesOf(rule.by_week_no).empty() || checkRule(rule, 0) != RuleVerdict::Usable)
@@ -172,6 +175,10 @@ std::vector<CalendarPieces> splitCalendars(const QByteArray& text)
         } else if (ends && value != open.back()) {
             notCalendar(lineNo);
         }
+        // Calendars nest three deep; thousands of levels would take libical's freeing of them
+        // deep into the stack.
+        if (begins && open.size() >= kMaxDepth)
+            notCalendar(lineNo);
         if (begins)
             open.push_back(value);
         if (ends)

@@ -395,13 +395,20 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         }
         starts.insert(localTime(timeOf(p, calendar)));
     }
+    // A date excludes every instance on that day, whatever its time. Gathered first, so that an
+    // event of many thousand EXDATEs costs one pass over its instances, not one for each.
+    std::set<Local> excludedTimes;
+    std::set<Local> excludedDays;
     for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
         const icaltimetype t = timeOf(p, calendar);
         const Local excluded = localTime(t);
-        // A date excludes every instance on that day, whatever its time.
-        std::erase_if(starts, [&](Local s) { return t.is_date ? s / kDay == excluded / kDay : s == excluded; });
+        if (t.is_date)
+            excludedDays.insert(excluded / kDay);
+        else
+            excludedTimes.insert(excluded);
     }
+    std::erase_if(starts, [&](Local s) { return excludedTimes.count(s) > 0 || excludedDays.count(s / kDay) > 0; });
     if (!icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY))
         for (Local replaced : m_overridden.value(QString::fromUtf8(icalcomponent_get_uid(event))))
             starts.erase(replaced);

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <memory>
 
 namespace {
 const QString kExportCommand = QStringLiteral("iCalendar 書き出し(&E)…");
@@ -79,21 +80,24 @@ ical::ReadResult readAway(QWidget* window, const QString& path, const QDate& tod
 {
     ical::ReadResult result;
     std::exception_ptr failure;
-    QThread* reader = QThread::create([&] {
+    const std::unique_ptr<QThread> reader(QThread::create([&] {
         try {
             result = ical::readFile(path, today);
         } catch (...) {
             failure = std::current_exception();
         }
-    });
+    }));
     QEventLoop loop;
-    QObject::connect(reader, &QThread::finished, &loop, &QEventLoop::quit);
+    QObject::connect(reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
     ReadingBox box(window);
     box.show();
     reader->start();
-    loop.exec();
+    // A thread the system would not give leaves nothing to wait for: read here instead.
+    if (reader->isRunning() || reader->isFinished())
+        loop.exec();
+    else
+        result = ical::readFile(path, today);
     reader->wait();
-    delete reader;
     if (failure)
         std::rethrow_exception(failure);
     return result;

@@ -1,5 +1,6 @@
 // iCalendar files in and out through the two commands of the tools menu, the real file dialog
 // seam and sec.mdb. Times are read in Asia/Tokyo (set before anything reads the local time).
+#include "ical/ical_bounds.h"
 #include "support/test_env.h"
 
 #include <QAction>
@@ -43,6 +44,31 @@ const QByteArray kApple =
       "BEGIN:VEVENT\nUID:u6\nDTSTART;VALUE=DATE:20000414\nSUMMARY:昨日\nEND:VEVENT\n"
       "BEGIN:VEVENT\nUID:u7\nDTSTART:20000422T090000\nEND:VEVENT\nEND:VCALENDAR\n";
 
+// A calendar of events, each a UID (also its subject) and the lines that follow.
+QByteArray calendar(const QList<std::pair<QByteArray, QByteArray>>& events, const QByteArray& zones = {})
+{
+    QByteArray text = "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//test//EN\n" + zones;
+    for (const auto& [uid, lines] : events)
+        text += "BEGIN:VEVENT\nUID:" + uid + "\nSUMMARY:" + uid + "\n" + lines + "END:VEVENT\n";
+    return text + "END:VCALENDAR\n";
+}
+
+QByteArray daily(int events)
+{
+    QList<std::pair<QByteArray, QByteArray>> list;
+    for (int i = 0; i < events; ++i)
+        list.append({"d" + QByteArray::number(i), "DTSTART:20000415T090000\nRRULE:FREQ=DAILY\n"});
+    return calendar(list);
+}
+
+QByteArray manyDates(int count)
+{
+    QByteArray lines = "DTSTART:20000416T000000\n";
+    for (int i = 0; i < count; ++i)
+        lines += "RDATE:" + QDateTime(QDate(2000, 4, 16), QTime(0, 0)).addSecs(60 * i).toString("yyyyMMdd'T'HHmmss").toLatin1() + "\n";
+    return calendar({{"r", lines}});
+}
+
 } // namespace
 
 class TestIcal : public QObject {
@@ -70,7 +96,8 @@ private slots:
              {rec("2000/04/15", "09", "30", "会議, 議題; 予算\\資料 \\n", 0, "本社\r\n3階", "😀 絵文字\n二行目\r三行目"),
               rec("2000/04/15", "09", "30", " 前後に空白　", 1, "\t", "'; DROP TABLE PLAN_DAT; --"),
               rec("2000/04/16", "23", "45", QString(255, u'長'), 2, QStringLiteral("😀あ,;").repeated(63), "é\\,\\;"),
-              rec("2001/01/01", "00", "00", "<b>NUL</b>", 1, "", QStringLiteral("前") + QChar(0) + QStringLiteral("後"))})
+              rec("2001/01/01", "00", "00", "<b>NUL</b>", 1, "", QStringLiteral("前") + QChar(0) + QStringLiteral("後")),
+              rec("2001/01/02", "10", "00", "　全角の空白　", 1, "", "")})
             env.insert(r);
         const QStringList table = env.table();
         const QString file = env.path("予定.ics");
@@ -89,7 +116,7 @@ private slots:
         env.answerFile(env.path("again.ics"));
         exportItem->trigger();
         QCOMPARE(uids(testing::bytesOf(env.path("again.ics"))), uids(exported));
-        QCOMPARE(uids(exported).size(), 4);
+        QCOMPARE(uids(exported).size(), 5);
 
         // Into the emptied table every text comes back exactly; a second import of the file adds nothing.
         env.exec(QStringLiteral("DELETE FROM PLAN_DAT"));
@@ -101,17 +128,62 @@ private slots:
         importItem->trigger();
         QCOMPARE(env.table(), table);
 
+        // A link would have the file written in another folder: refused, its target untouched.
+        QVERIFY(QFile::link(env.path("again.ics"), env.path("link.ics")));
+        env.answerFile(env.path("link.ics"));
+        exportItem->trigger();
+        QCOMPARE(testing::bytesOf(env.path("again.ics")).size(), exported.size());
+
         // The row it cannot write sorts among the others: nothing of the new file replaces the old.
         env.exec(QStringLiteral("INSERT INTO PLAN_DAT VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
         env.answerFile(file);
         exportItem->trigger();
         QCOMPARE(testing::bytesOf(file), exported);
-        QCOMPARE(env.prompts(), QStringList({"4件の予定を書き出しました。", "4件の予定を書き出しました。", "4件の予定を読み込みました。",
-                                             "0件の予定を読み込みました。\r重複のため読み込まなかった予定：4件",
+        const QString link = "「" + QDir::toNativeSeparators(env.path("link.ics")) + "」";
+        QCOMPARE(env.prompts(), QStringList({"5件の予定を書き出しました。", "5件の予定を書き出しました。", "5件の予定を読み込みました。",
+                                             "0件の予定を読み込みました。\r重複のため読み込まなかった予定：5件",
+                                             link + "は別の場所へのリンクのため書き出せません。\r別の名前を選んでください。",
                                              "日付か時刻の読めない予定があります（2000/13/45 09時30分「壊れた行」）。"}));
+        QList<platform::MsgIcon> icons;
+        for (const platform::MessageRequest& box : env.shown())
+            icons << box.icon;
+        using platform::MsgIcon;
+        QCOMPARE(icons, QList({MsgIcon::Information, MsgIcon::Information, MsgIcon::Information, MsgIcon::Information,
+                               MsgIcon::Exclamation, MsgIcon::Exclamation}));
+        QCOMPARE(env.shown().at(4).title, platform::programTitle());
         const QList<platform::FileDialogRequest>& requests = env.fileRequests();
         QCOMPARE(requests.at(0).filter, QStringLiteral("iCalendar (*.ics)|*.ics|"));
         QVERIFY(requests.at(0).save && requests.at(0).defaultSuffix == "ics" && !requests.at(1).save);
+    }
+
+    // A rule is refused before libical follows it when it has no date at all or steps finer
+    // than an hour; the check never refuses a rule that has a date.
+    void checksRulesBeforeFollowingThem_data()
+    {
+        QTest::addColumn<QByteArray>("rule");
+        QTest::addColumn<int>("startHour");
+        QTest::addColumn<ical::RuleVerdict>("verdict");
+        using ical::RuleVerdict;
+        QTest::newRow("weekly") << QByteArray("FREQ=WEEKLY;BYDAY=MO,WE") << 9 << RuleVerdict::Usable;
+        QTest::newRow("leap day") << QByteArray("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29") << 9 << RuleVerdict::Usable;
+        QTest::newRow("Monday the 29th of February") << QByteArray("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29;BYDAY=MO") << 9 << RuleVerdict::Usable;
+        QTest::newRow("last day of a leap year's January") << QByteArray("FREQ=YEARLY;BYYEARDAY=-366;BYMONTH=1") << 0 << RuleVerdict::Usable;
+        QTest::newRow("30th of February") << QByteArray("FREQ=DAILY;BYMONTH=2;BYMONTHDAY=30") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("31st from the end of April") << QByteArray("FREQ=MONTHLY;BYMONTH=4;BYMONTHDAY=-31") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("366th day in January") << QByteArray("FREQ=YEARLY;BYYEARDAY=366;BYMONTH=1") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("numbered weekday by the week") << QByteArray("FREQ=WEEKLY;BYDAY=2MO") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("every other hour, never at ten") << QByteArray("FREQ=HOURLY;INTERVAL=2;BYHOUR=10") << 9 << RuleVerdict::NoDate;
+        QTest::newRow("every other hour, at ten") << QByteArray("FREQ=HOURLY;INTERVAL=2;BYHOUR=10") << 8 << RuleVerdict::Usable;
+        QTest::newRow("hourly by set position") << QByteArray("FREQ=HOURLY;BYSETPOS=2") << 9 << RuleVerdict::TooFine;
+        QTest::newRow("by the minute") << QByteArray("FREQ=MINUTELY;COUNT=3") << 9 << RuleVerdict::TooFine;
+        QTest::newRow("by the second") << QByteArray("FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30") << 9 << RuleVerdict::TooFine;
+    }
+    void checksRulesBeforeFollowingThem()
+    {
+        QFETCH(QByteArray, rule);
+        QFETCH(int, startHour);
+        QFETCH(ical::RuleVerdict, verdict);
+        QCOMPARE(ical::checkRule(icalrecurrencetype_from_string(rule.constData()), startHour), verdict);
     }
 
     // What a calendar program writes comes in; a file that cannot be read or written whole leaves
@@ -121,28 +193,63 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("failingSql");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("added"); // the first rows added
+        QTest::addColumn<int>("count");          // all rows added
         QTest::newRow("CRLF, own zone, weekly with an extra date, an exception and a moved instance")
             << QByteArray(kGoogle).replace('\n', "\r\n") << "" << "3件の予定を読み込みました。"
             << QStringList{"2000/04/19|22|00|週次会議|1|会議室A|", "2000/05/01|22|00|週次会議|1|会議室A|",
-                           "2000/04/26|00|00|週次会議（変更）|1||"};
+                           "2000/04/26|00|00|週次会議（変更）|1||"} << 3;
         QTest::newRow("LF, UTC, all day, folded, yearly, system zone, cancelled, past, no subject")
             << kApple << ""
             << "4件の予定を読み込みました。\r重複のため読み込まなかった予定：1件\r"
                "昨日までに終わったため読み込まなかった予定：1件\r文字数が多すぎるため短くした予定：1件\r"
                "用件か日時がないため読み込まなかった予定：1件"
             << QStringList{"2000/04/15|10|20|朝会|0||", "2000/04/20|00|00|休暇|2|会議室|",
-                           "2001/01/05|00|00|誕生日|1||" + QString(255, u'x'), "2000/04/20|19|00|ベルリン|1||"};
+                           "2001/01/05|00|00|誕生日|1||" + QString(255, u'x'), "2000/04/20|19|00|ベルリン|1||"} << 4;
         QTest::newRow("truncated") << kApple.left(kApple.indexOf("UID:u3")) << ""
-            << "iCalendar のファイルが途中で切れているため読み込めません（END:VCALENDAR で終わっていません）。" << QStringList();
+            << "ファイルが途中で切れているため読み込めません。" << QStringList() << 0;
         QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << ""
-            << "iCalendar のファイルではありません（BEGIN:VCALENDAR で始まる予定表がありません）。" << QStringList();
+            << "iCalendar の形式ではありません（1行目）。" << QStringList() << 0;
+        QTest::newRow("a line of plain text") << calendar({{"p", "DTSTART:20000420T090000\n会議です\n"}}) << ""
+            << "iCalendar の形式ではありません（8行目）。" << QStringList() << 0;
+        QTest::newRow("NUL") << QByteArray(kApple).insert(kApple.indexOf("Apple"), '\0') << ""
+            << "ファイルに文字でないデータ（NUL）があります（3行目）。" << QStringList() << 0;
         QTest::newRow("too large") << QByteArray(64 * 1024 * 1024 + 1, '\n') << ""
-                                   << "「%1」は大きすぎるため読み込めません（64 MB まで）。" << QStringList();
+                                   << "{file}は大きすぎるため読み込めません（64 MB まで）。" << QStringList() << 0;
+        // Each of these rules kept libical searching for minutes or for ever inside one step.
+        QTest::newRow("rules without a date, by the second or the minute; a series not ended")
+            << calendar({{"s", "DTSTART:20000415T090000\nRRULE:FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30\n"},
+                         {"h", "DTSTART:20000415T090000\nRRULE:FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30\n"},
+                         {"w", "DTSTART:20000415T090000\nRRULE:FREQ=HOURLY;BYDAY=5MO\n"},
+                         {"m", "DTSTART:20000415T090000\nRRULE:FREQ=MINUTELY\n"},
+                         {"y", "DTSTART:19980415T090000\nRRULE:FREQ=YEARLY;INTERVAL=5\n"}})
+            << "" << "0件の予定を読み込みました。\rこれから1年の間に日がないため読み込まなかった予定：1件\r"
+                     "繰り返しの規則が扱えないため読み込まなかった予定：4件" << QStringList() << 0;
+        QTest::newRow("a zone that changes every minute")
+            << calendar({{"z", "DTSTART;TZID=Bomb:20000420T090000\n"}},
+                        "BEGIN:VTIMEZONE\nTZID:Bomb\nBEGIN:STANDARD\nDTSTART:16010101T000000\nRRULE:FREQ=MINUTELY\n"
+                        "TZOFFSETFROM:+0100\nTZOFFSETTO:+0000\nEND:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:16010101T000030\n"
+                        "RRULE:FREQ=MINUTELY\nTZOFFSETFROM:+0000\nTZOFFSETTO:+0100\nEND:DAYLIGHT\nEND:VTIMEZONE\n")
+            << "" << "1件の予定を読み込みました。\r時間帯が分からず現地時刻とした予定：1件" << QStringList{"2000/04/20|09|00|z|1||"} << 1;
+        QTest::newRow("zones by old and Windows names")
+            << calendar({{"e", "DTSTART;TZID=US-Eastern:20000420T090000\n"},
+                         {"t", "DTSTART;TZID=Tokyo Standard Time:20000420T090000\n"},
+                         {"c", "DTSTART;TZID=Asia/Calcutta:20000420T090000\n"},
+                         {"x", "DTSTART;TZID=Mars/Olympus:20000420T090000\n"}})
+            << "" << "4件の予定を読み込みました。\r時間帯が分からず現地時刻とした予定：1件"
+            << QStringList{"2000/04/20|22|00|e|1||", "2000/04/20|09|00|t|1||", "2000/04/20|12|30|c|1||", "2000/04/20|09|00|x|1||"} << 4;
+        QTest::newRow("more dates than a series may have") << manyDates(12000) << ""
+            << "10000件の予定を読み込みました。\r繰り返しが多すぎるため途中までとした予定：1件"
+            << QStringList{"2000/04/16|00|00|r|1||", "2000/04/16|00|01|r|1||"} << 10000;
+        // 273 series of 366 days, 82 days of the next, and six not read.
+        QTest::newRow("more rows than a file may add") << daily(280) << ""
+            << "100000件の予定を読み込みました。\r繰り返しが多すぎるため途中までとした予定：1件\r"
+               "一度に読める量を超えたため読み込まなかった予定：6件"
+            << QStringList{"2000/04/15|09|00|d0|1||", "2000/04/16|09|00|d0|1||"} << 100000;
         QTest::newRow("the engine fails after a row was added")
             << kApple << "CREATE TRIGGER t BEFORE INSERT ON PLAN_DAT WHEN NEW.P_DETAIL = '休暇'"
                          " BEGIN SELECT RAISE(ABORT, '書き込みに失敗しました'); END"
-            << "書き込みに失敗しました" << QStringList();
+            << "書き込みに失敗しました" << QStringList() << 0;
     }
     void importsWhatCalendarProgramsWrite()
     {
@@ -150,16 +257,19 @@ private slots:
         QFETCH(QString, failingSql);
         QFETCH(QString, message);
         QFETCH(QStringList, added);
+        QFETCH(int, count);
         TestEnv env;
         env.insert(rec("2000/04/15", "08", "00", "既存", 0, "場所", "メモ"));
         env.exec(failingSql); // an empty statement does nothing
         StartedMain main;
-        const QString path = env.path("in.ics");
+        const QString path = env.path("予定%1%2.ics"); // a name that message building must not fill in
         QVERIFY(testing::writeBytes(path, file));
         env.answerFile(path);
         main.action("actionImportIcal")->trigger();
-        QCOMPARE(env.prompts(), QStringList{message.replace("%1", QDir::toNativeSeparators(path))});
-        QCOMPARE(env.table(), QStringList{"2000/04/15|08|00|既存|0|場所|メモ"} + added);
+        QCOMPARE(env.prompts(), QStringList{message.replace("{file}", "「" + QDir::toNativeSeparators(path) + "」")});
+        const QStringList table = env.table();
+        QCOMPARE(table.mid(0, added.size() + 1), QStringList{"2000/04/15|08|00|既存|0|場所|メモ"} + added);
+        QCOMPARE(table.size(), count + 1);
     }
 };
 

@@ -1,19 +1,29 @@
 #include "ical/ical_conversion.h"
 
+#include "ical/ical_bounds.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QStringList>
+#include <QTimeZone>
 
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 
 namespace ical {
 namespace {
@@ -25,6 +35,10 @@ constexpr int kSpanDays = 366;
 // hour for the whole span is 8,784).
 constexpr int kMaxSteps = 100000;
 constexpr size_t kMaxInstances = 10000;
+// A read stops taking new events after this time, and is given up when it has not ended after
+// the deadline (libical spinning inside one step of a rule that got past the checks).
+constexpr qint64 kReadBudgetMs = 8000;
+constexpr std::chrono::seconds kReadDeadline{15};
 
 using Component = std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)>;
 
@@ -73,7 +87,8 @@ void addText(icalcomponent* event, icalproperty* (*make)(const char*), const cha
         return;
     const QString plain = carried(text);
     icalcomponent_add_property(event, make(plain.toUtf8().constData()));
-    if (asRead(plain) == text)
+    // An ideographic space at an end survives libical but not our own trimming on the way in.
+    if (asRead(plain) == text && state::trimBlanks(text) == text)
         return;
     icalproperty* exact = icalproperty_new_x(text.toUtf8().toBase64().constData());
     icalproperty_set_x_name(exact, exactName);
@@ -158,32 +173,34 @@ icaltimetype inFrameOf(Local t, const icaltimetype& like)
     return result;
 }
 
-// The zone a TZID names: the calendar's own VTIMEZONE, else the system's zone of that name.
-// A name known to neither leaves the time as local time.
-const icaltimezone* zoneNamed(const char* tzid, icalcomponent* calendar)
+// The zone a TZID names in the system's database, also by an old name ("US/Eastern", which some
+// programs write "US-Eastern") or a Windows name ("Tokyo Standard Time"): libical knows only
+// the current names, the database links the old ones to them and Qt maps the Windows ones.
+const icaltimezone* systemZone(const QByteArray& tzid)
 {
-    if (icaltimezone* zone = icalcomponent_get_timezone(calendar, tzid))
+    if (icaltimezone* zone = icaltimezone_get_builtin_timezone(tzid.constData()))
         return zone;
-    if (icaltimezone* zone = icaltimezone_get_builtin_timezone(tzid))
+    if (icaltimezone* zone = icaltimezone_get_builtin_timezone_from_tzid(tzid.constData()))
         return zone;
-    return icaltimezone_get_builtin_timezone_from_tzid(tzid);
-}
-
-// A property's date or time with the zone of its TZID; the start of a period.
-icaltimetype timeOf(icalproperty* property, icalcomponent* calendar)
-{
-    icaltimetype t = icaltime_null_time();
-    if (icalproperty_isa(property) == ICAL_RDATE_PROPERTY) {
-        const icaldatetimeperiodtype rdate = icalproperty_get_rdate(property);
-        t = icaltime_is_null_time(rdate.time) ? rdate.period.start : rdate.time;
-    } else if (icalvalue* value = icalproperty_get_value(property)) {
-        t = icalvalue_get_datetime(value);
+    QByteArrayList names{tzid};
+    if (!tzid.contains('/') && tzid.contains('-'))
+        names << QByteArray(tzid).replace('-', '/');
+    const QString zoneinfo = QStringLiteral("/usr/share/zoneinfo/");
+    for (const QByteArray& name : std::as_const(names)) {
+        QByteArrayList current{QTimeZone::windowsIdToDefaultIanaId(name)};
+        if (!name.contains("..")) {
+            const QString linked = QFileInfo(zoneinfo + QString::fromUtf8(name)).canonicalFilePath();
+            if (linked.startsWith(zoneinfo))
+                current << linked.mid(zoneinfo.size()).toUtf8();
+        }
+        if (QTimeZone(name).isValid())
+            current << QTimeZone::windowsIdToDefaultIanaId(QTimeZone::ianaIdToWindowsId(name));
+        for (const QByteArray& id : std::as_const(current))
+            if (!id.isEmpty())
+                if (icaltimezone* zone = icaltimezone_get_builtin_timezone(id.constData()))
+                    return zone;
     }
-    if (t.is_date || icaltime_is_utc(t))
-        return t;
-    if (icalparameter* tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER))
-        t.zone = zoneNamed(icalparameter_get_tzid(tzid), calendar);
-    return t;
+    return nullptr;
 }
 
 // PRIORITY 1-4 is high, 6-9 low, anything else (0, 5, none) medium.
@@ -194,20 +211,17 @@ qint16 importanceOf(icalcomponent* event)
     return priority >= 1 && priority <= 4 ? 0 : priority >= 6 && priority <= 9 ? 2 : 1;
 }
 
-QString unreadable(const QByteArray& text)
-{
-    // libical gives neither a calendar nor a reason when one is cut short or is none at all.
-    if (text.contains("BEGIN:VCALENDAR") || text.contains("begin:vcalendar"))
-        return QStringLiteral("iCalendar のファイルが途中で切れているため読み込めません（END:VCALENDAR で終わっていません）。");
-    return QStringLiteral("iCalendar のファイルではありません（BEGIN:VCALENDAR で始まる予定表がありません）。");
-}
-
 class Reader {
 public:
-    explicit Reader(const QDate& today)
-        : m_todayStart(local(today, QTime(0, 0))), m_windowEnd(m_todayStart + kSpanDays * kDay)
+    Reader(const QDate& today, const std::atomic<bool>& abandoned)
+        : m_todayStart(local(today, QTime(0, 0))), m_windowEnd(m_todayStart + kSpanDays * kDay), m_abandoned(abandoned)
     {
+        m_clock.start();
     }
+
+    // Whether another event may be read: the read is within its rows and its time, and someone
+    // still waits for it.
+    bool open() const { return m_result.rows.size() < kMaxRowsPerRead && !overTime(); }
 
     // The instances that events with a RECURRENCE-ID replace, by UID: read before the events
     // whose instances they replace.
@@ -221,7 +235,11 @@ public:
     ReadResult& result() { return m_result; }
 
 private:
-    void expand(icalproperty* rule, const icaltimetype& start, Local from, std::set<Local>& starts);
+    bool overTime() const { return m_abandoned || m_clock.elapsed() > kReadBudgetMs; }
+    const icaltimezone* zoneNamed(const char* tzid, icalcomponent* calendar);
+    icaltimetype timeOf(icalproperty* property, icalcomponent* calendar);
+    enum class Walk { Ended, Beyond, Cut };
+    Walk expand(const icalrecurrencetype& recurrence, const icaltimetype& start, Local from, std::set<Local>& starts);
     // The texts of a day and of the numbers 0 to 59, made once: formatting them for every row
     // cost a tenth of an import.
     const QString& dateText(Local day)
@@ -239,33 +257,77 @@ private:
 
     Local m_todayStart;
     Local m_windowEnd;
+    const std::atomic<bool>& m_abandoned;
+    QElapsedTimer m_clock;
     QHash<QString, std::vector<Local>> m_overridden;
+    QHash<QByteArray, const icaltimezone*> m_systemZones; // looked up once a read: the database is slow to ask
+    bool m_zoneUnknown = false;                            // a time of the event being read names a zone nobody knows
     QHash<Local, QString> m_dateTexts;
     QStringList m_numberTexts;
     ReadResult m_result;
 };
 
-void Reader::expand(icalproperty* rule, const icaltimetype& start, Local from, std::set<Local>& starts)
+// The zone a TZID names: the calendar's own VTIMEZONE, else the system's zone of that name.
+// A name known to neither leaves the time as local time, and the event is counted.
+const icaltimezone* Reader::zoneNamed(const char* tzid, icalcomponent* calendar)
 {
-    const icalrecurrencetype recurrence = icalproperty_get_rrule(rule);
+    if (!tzid)
+        return nullptr;
+    if (icaltimezone* zone = icalcomponent_get_timezone(calendar, tzid))
+        return zone;
+    const QByteArray name(tzid);
+    auto it = m_systemZones.find(name);
+    if (it == m_systemZones.end())
+        it = m_systemZones.insert(name, systemZone(name));
+    m_zoneUnknown = m_zoneUnknown || !*it;
+    return *it;
+}
+
+// A property's date or time with the zone of its TZID; the start of a period.
+icaltimetype Reader::timeOf(icalproperty* property, icalcomponent* calendar)
+{
+    icaltimetype t = icaltime_null_time();
+    if (icalproperty_isa(property) == ICAL_RDATE_PROPERTY) {
+        const icaldatetimeperiodtype rdate = icalproperty_get_rdate(property);
+        t = icaltime_is_null_time(rdate.time) ? rdate.period.start : rdate.time;
+    } else if (icalvalue* value = icalproperty_get_value(property)) {
+        t = icalvalue_get_datetime(value);
+    }
+    if (t.is_date || icaltime_is_utc(t))
+        return t;
+    if (icalparameter* tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER))
+        t.zone = zoneNamed(icalparameter_get_tzid(tzid), calendar);
+    return t;
+}
+
+// Follows one rule within the span, and says how it stopped: at the series' own end, beyond the
+// span, or cut short by its number of instances, its steps or the time of the read.
+Reader::Walk Reader::expand(const icalrecurrencetype& recurrence, const icaltimetype& start, Local from, std::set<Local>& starts)
+{
     icalrecur_iterator* it = icalrecur_iterator_new(recurrence, start);
     if (!it)
-        return;
+        return Walk::Ended;
     // Without COUNT the rule can start near today instead of walking from its first instance.
     if (recurrence.count == 0 && localTime(start) < from)
         icalrecur_iterator_set_start(it, inFrameOf(from, start));
-    for (int step = 0; step < kMaxSteps && starts.size() < kMaxInstances; ++step) {
+    Walk walk = Walk::Cut;
+    for (int step = 0; step < kMaxSteps && starts.size() < kMaxInstances && !overTime(); ++step) {
         icaltimetype t = icalrecur_iterator_next(it);
-        if (icaltime_is_null_time(t))
+        if (icaltime_is_null_time(t)) {
+            walk = Walk::Ended;
             break;
+        }
         t.zone = start.zone;
         const Local instance = localTime(t);
-        if (instance >= m_windowEnd)
+        if (instance >= m_windowEnd) {
+            walk = Walk::Beyond;
             break;
+        }
         if (instance >= from)
             starts.insert(instance);
     }
     icalrecur_iterator_free(it);
+    return walk;
 }
 
 void Reader::read(icalcomponent* event, icalcomponent* calendar)
@@ -274,6 +336,7 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         ++m_result.cancelled;
         return;
     }
+    m_zoneUnknown = false;
     icalproperty* startProperty = icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY);
     const icaltimetype start = startProperty ? timeOf(startProperty, calendar) : icaltime_null_time();
     const Local first = localTime(start);
@@ -294,6 +357,17 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         return;
     }
 
+    // Every rule is checked before any is followed: libical may search for ever inside one step.
+    std::vector<icalrecurrencetype> rules;
+    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); p;
+         p = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
+        rules.push_back(icalproperty_get_rrule(p));
+        if (checkRule(rules.back(), start.is_date ? 0 : start.hour) != RuleVerdict::Usable) {
+            ++m_result.refusedRules;
+            return;
+        }
+    }
+
     // Without an end a date lasts its day and a time is a moment.
     Local end = start.is_date ? first + kDay : first;
     if (icalproperty* p = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY))
@@ -304,24 +378,37 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
     const Local from = m_todayStart - length;
 
     std::set<Local> starts{first};
-    bool recurring = false;
-    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); p;
-         p = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
-        recurring = true;
-        expand(p, start, from, starts);
+    bool recurring = !rules.empty();
+    bool cut = false;
+    bool beyond = false;
+    for (const icalrecurrencetype& rule : rules) {
+        const Walk walk = expand(rule, start, from, starts);
+        cut = cut || walk == Walk::Cut;
+        beyond = beyond || walk == Walk::Beyond;
     }
     for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
         recurring = true;
+        if (starts.size() >= kMaxInstances) {
+            cut = true;
+            break;
+        }
         starts.insert(localTime(timeOf(p, calendar)));
     }
+    // A date excludes every instance on that day, whatever its time. Gathered first, so that an
+    // event of many thousand EXDATEs costs one pass over its instances, not one for each.
+    std::set<Local> excludedTimes;
+    std::set<Local> excludedDays;
     for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
         const icaltimetype t = timeOf(p, calendar);
         const Local excluded = localTime(t);
-        // A date excludes every instance on that day, whatever its time.
-        std::erase_if(starts, [&](Local s) { return t.is_date ? s / kDay == excluded / kDay : s == excluded; });
+        if (t.is_date)
+            excludedDays.insert(excluded / kDay);
+        else
+            excludedTimes.insert(excluded);
     }
+    std::erase_if(starts, [&](Local s) { return excludedTimes.count(s) > 0 || excludedDays.count(s / kDay) > 0; });
     if (!icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY))
         for (Local replaced : m_overridden.value(QString::fromUtf8(icalcomponent_get_uid(event))))
             starts.erase(replaced);
@@ -329,12 +416,17 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
     const QString uid = QString::fromUtf8(icalcomponent_get_uid(event));
     const size_t before = m_result.rows.size();
     bool past = false;
+    bool full = false;
     for (Local s : starts) {
         if (s == kNoTime || dateOf(s).year() > 9999 || (recurring && s >= m_windowEnd))
             continue;
         if (s < m_todayStart && s + length <= m_todayStart) {
             past = true;
             continue;
+        }
+        if (m_result.rows.size() >= kMaxRowsPerRead) {
+            full = true;
+            break;
         }
         rec.P_DATE = dateText(s / kDay);
         rec.P_HOUR = numberText(int(s % kDay / 3600));
@@ -344,8 +436,19 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         rec.P_MIN = numberText(int(s % kDay / 60 % 60));
         m_result.rows.push_back({rec, uid, shortened});
     }
-    if (past && m_result.rows.size() == before)
+    const bool added = m_result.rows.size() > before;
+    // A series cut short, or one whose next instance is beyond the span, still runs: it is not
+    // one that has ended.
+    if (full && !added)
+        ++m_result.notRead;
+    else if (full || cut)
+        ++m_result.cutSeries;
+    else if (beyond && !added)
+        ++m_result.later;
+    else if (past && !added)
         ++m_result.past;
+    if (m_zoneUnknown && added)
+        ++m_result.unknownZone;
 }
 
 } // namespace
@@ -397,31 +500,110 @@ QByteArray calendarText(const QByteArray& events)
         + QByteArrayLiteral("END:VCALENDAR\r\n");
 }
 
+namespace {
+
+Component parsed(const QByteArray& text)
+{
+    return Component(icalparser_parse_string(text.constData()), icalcomponent_free);
+}
+
+ReadResult readNow(const QByteArray& text, const QDate& today, const std::atomic<bool>& abandoned)
+{
+    const std::vector<CalendarPieces> calendars = splitCalendars(text);
+    // Each calendar's properties and zones, without its events: the events are parsed one at a
+    // time, so that memory follows the largest event and not the whole file.
+    std::vector<Component> frames;
+    for (const CalendarPieces& pieces : calendars) {
+        Component frame = parsed(pieces.frame);
+        if (!frame || icalcomponent_isa(frame.get()) != ICAL_VCALENDAR_COMPONENT)
+            frame = Component(icalcomponent_new_vcalendar(), icalcomponent_free);
+        // A zone whose rules would keep libical busy for ever or fill the memory is left out:
+        // its times are read in the system's zone of that name, or as local time.
+        std::vector<icalcomponent*> unbounded;
+        for (icalcomponent* zone = icalcomponent_get_first_component(frame.get(), ICAL_VTIMEZONE_COMPONENT); zone;
+             zone = icalcomponent_get_next_component(frame.get(), ICAL_VTIMEZONE_COMPONENT))
+            if (!zoneIsBounded(zone))
+                unbounded.push_back(zone);
+        for (icalcomponent* zone : unbounded) {
+            icalcomponent_remove_component(frame.get(), zone);
+            icalcomponent_free(zone);
+        }
+        frames.push_back(std::move(frame));
+    }
+
+    Reader reader(today, abandoned);
+    const auto pieceOf = [&text](const CalendarPieces::Range& range) { return text.mid(range.begin, range.end - range.begin); };
+    for (size_t c = 0; c < calendars.size(); ++c)
+        for (const CalendarPieces::Range& range : calendars[c].events) {
+            const QByteArray piece = pieceOf(range);
+            if (piece.size() > kMaxEventBytes
+                || !QLatin1String(piece.constData(), piece.size()).contains(QLatin1String("RECURRENCE-ID"), Qt::CaseInsensitive))
+                continue;
+            if (Component event = parsed(piece); event && icalcomponent_isa(event.get()) == ICAL_VEVENT_COMPONENT)
+                reader.noteOverride(event.get(), frames[c].get());
+        }
+    ReadResult& result = reader.result();
+    for (size_t c = 0; c < calendars.size(); ++c)
+        for (const CalendarPieces::Range& range : calendars[c].events) {
+            if (!reader.open()) {
+                ++result.notRead;
+                continue;
+            }
+            if (range.end - range.begin > kMaxEventBytes) {
+                ++result.oversized;
+                continue;
+            }
+            const Component event = parsed(pieceOf(range));
+            if (event && icalcomponent_isa(event.get()) == ICAL_VEVENT_COMPONENT)
+                reader.read(event.get(), frames[c].get());
+            else
+                ++result.unusable;
+        }
+    return std::move(result);
+}
+
+// One read, waited for with a deadline: should libical still spin inside one step on something
+// the checks let through, the caller gets an answer and the reader stops at its next step.
+struct ReadJob {
+    QByteArray text;
+    QDate today;
+    std::atomic<bool> abandoned{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    ReadResult result;
+    std::exception_ptr failure;
+};
+
+} // namespace
+
 ReadResult readCalendar(const QByteArray& text, const QDate& today)
 {
-    Component root(icalparser_parse_string(text.constData()), icalcomponent_free);
-    if (!root)
-        throw platform::Failure(unreadable(text));
-    // Several calendars in one file come under one XROOT.
-    std::vector<icalcomponent*> calendars;
-    if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT)
-        calendars.push_back(root.get());
-    for (icalcomponent* c = icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT); c;
-         c = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
-        calendars.push_back(c);
-    if (calendars.empty())
-        throw platform::Failure(unreadable({}));
-
-    Reader reader(today);
-    for (icalcomponent* calendar : calendars)
-        for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
-             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT))
-            reader.noteOverride(e, calendar);
-    for (icalcomponent* calendar : calendars)
-        for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
-             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT))
-            reader.read(e, calendar);
-    return std::move(reader.result());
+    auto job = std::make_shared<ReadJob>();
+    job->text = text;
+    job->today = today;
+    std::thread reader([job] {
+        try {
+            job->result = readNow(job->text, job->today, job->abandoned);
+        } catch (...) {
+            job->failure = std::current_exception();
+        }
+        const std::lock_guard lock(job->mutex);
+        job->done = true;
+        job->ended.notify_all();
+    });
+    std::unique_lock lock(job->mutex);
+    if (!job->ended.wait_for(lock, kReadDeadline, [&job] { return job->done; })) {
+        // The reader keeps what it needs and ends by itself once libical returns.
+        job->abandoned = true;
+        reader.detach();
+        throw platform::Failure(QStringLiteral("予定表を読むのに時間がかかりすぎるため、読み込みをやめました。"));
+    }
+    lock.unlock();
+    reader.join();
+    if (job->failure)
+        std::rethrow_exception(job->failure);
+    return std::move(job->result);
 }
 
 } // namespace ical

@@ -38,13 +38,22 @@ struct ImportedRow {
 struct ReadResult {
     std::vector<ImportedRow> rows;
     int past = 0;      // ended before the day
+    int later = 0;     // a series that goes on, with no instance in the span
     int cancelled = 0; // STATUS:CANCELLED
     int unusable = 0;  // no subject, or no start that can be read
+    // What the bounds left out or changed (see ical_bounds.h), so that a box or a sync report
+    // can say so.
+    int refusedRules = 0; // a rule by the second or minute, or one without any date
+    int cutSeries = 0;    // a series that gave more instances than one event may have, or took too long
+    int notRead = 0;      // not read at all: the read had reached its number of rows or its time
+    int oversized = 0;    // larger than an event may be
+    int unknownZone = 0;  // a zone neither the calendar nor the time-zone database knows: taken as local time
 };
 
 // The appointments of a calendar text (a whole file or one resource of a server) from today on:
 // times in this machine's local time, recurrences expanded for 366 days from today, texts
-// fitted to their columns. Throws platform::Failure when the text is not a calendar.
+// fitted to their columns. Throws platform::Failure when the text is not a calendar, or when
+// reading it does not end within its time. Safe to call from any thread.
 ReadResult readCalendar(const QByteArray& text, const QDate& today);
 
 } // namespace ical

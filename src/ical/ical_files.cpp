@@ -14,25 +14,26 @@
 namespace ical {
 namespace {
 
+// The file's name in quotes. Messages are put together by joining, never with arg() on a
+// name: a "%1" in a file name would be filled in.
 QString shown(const QString& path)
 {
-    return QDir::toNativeSeparators(path);
+    return QStringLiteral("「") + QDir::toNativeSeparators(path) + QStringLiteral("」");
 }
 
 QByteArray readWhole(const QString& path)
 {
     if (!QFileInfo(path).isFile())
-        throw platform::Failure(QStringLiteral("「%1」というファイルはありません。").arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("というファイルはありません。"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw platform::Failure(QStringLiteral("「%1」を開けません（読むことが許されていません）。").arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("を開けません（読むことが許されていません）。"));
     const QByteArray text = file.read(kMaxFileSize + 1);
     if (text.size() > kMaxFileSize)
-        throw platform::Failure(QStringLiteral("「%1」は大きすぎるため読み込めません（%2 MB まで）。")
-                                    .arg(shown(path))
-                                    .arg(kMaxFileSize / (1024 * 1024)));
+        throw platform::Failure(shown(path) + QStringLiteral("は大きすぎるため読み込めません（")
+                                + QString::number(kMaxFileSize / (1024 * 1024)) + QStringLiteral(" MB まで）。"));
     if (file.error() != QFileDevice::NoError)
-        throw platform::Failure(QStringLiteral("「%1」を読み終えられませんでした（装置の故障か、接続が切れました）。").arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("を読み終えられませんでした（装置の故障か、接続が切れました）。"));
     return text;
 }
 
@@ -65,23 +66,43 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
                       return true;
                   });
     const QByteArray text = calendarText(events);
+    // QSaveFile follows a link and replaces its target, which may be in another folder; a
+    // device or a pipe would be replaced by a file.
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        throw platform::Failure(shown(path) + QStringLiteral("は別の場所へのリンクのため書き出せません。\r別の名前を選んでください。"));
+    if (info.exists() && !info.isFile())
+        throw platform::Failure(shown(path) + QStringLiteral("は普通のファイルではないため書き出せません。\r別の名前を選んでください。"));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        throw platform::Failure(
-            QStringLiteral("「%1」を作れません（フォルダーがないか、書き込むことが許されていません）。").arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("を作れません（フォルダーがないか、書き込むことが許されていません）。"));
     if (file.write(text) != text.size() || !file.commit())
-        throw platform::Failure(QStringLiteral("「%1」に書き込めませんでした（ディスクがいっぱいか、書き込むことが許されていません）。"
-                                               "元のファイルはそのままです。")
-                                    .arg(shown(path)));
+        throw platform::Failure(shown(path) + QStringLiteral("に書き込めませんでした（ディスクがいっぱいか、書き込むことが許されていません）。"
+                                                             "元のファイルはそのままです。"));
     return count;
 }
 
 ImportReport importFile(platform::Database& db, const QString& path, const QDate& today)
 {
-    const ReadResult read = readCalendar(readWhole(path), today);
+    return addRows(db, readFile(path, today));
+}
+
+ReadResult readFile(const QString& path, const QDate& today)
+{
+    return readCalendar(readWhole(path), today);
+}
+
+ImportReport addRows(platform::Database& db, const ReadResult& read)
+{
     ImportReport report;
     report.past = read.past;
+    report.later = read.later;
     report.unusable = read.unusable;
+    report.refusedRules = read.refusedRules;
+    report.cutSeries = read.cutSeries;
+    report.notRead = read.notRead;
+    report.oversized = read.oversized;
+    report.unknownZone = read.unknownZone;
     // Rows added earlier in this import are in the table by now, so the same check finds a
     // repeated event within the file as well.
     platform::Transaction transaction(db);

@@ -1,8 +1,8 @@
 #include "main_window/main_frm.h"
 
 #include "about/ver_frm.h"
-#include "ical/ical_files.h"
 #include "day_turns/day_turns.h"
+#include "ical_commands/ical_control.h"
 #include "all_list/all_list_window.h"
 #include "plan_entry/plan_frm.h"
 #include "platform/autostart.h"
@@ -47,15 +47,6 @@ const QString kPurged = QStringLiteral("削除されました");
 const QString kStop = QStringLiteral("、おやめください。");
 const QString kToolsMenu = QStringLiteral("ﾂｰﾙ(&T)");
 const QString kAllList = QStringLiteral("予定一覧(&L)");
-const QString kExportIcal = QStringLiteral("iCalendar 書き出し(&E)…");
-const QString kImportIcal = QStringLiteral("iCalendar 読み込み(&I)…");
-const QString kIcalFilter = QStringLiteral("iCalendar (*.ics)|*.ics|");
-const QString kExported = QStringLiteral("%1件の予定を書き出しました。");
-const QString kImported = QStringLiteral("%1件の予定を読み込みました。");
-const QString kSkippedDuplicates = QStringLiteral("重複のため読み込まなかった予定：%1件");
-const QString kSkippedPast = QStringLiteral("昨日までに終わったため読み込まなかった予定：%1件");
-const QString kShortened = QStringLiteral("文字数が多すぎるため短くした予定：%1件");
-const QString kSkippedUnusable = QStringLiteral("用件か日時がないため読み込まなかった予定：%1件");
 const QString kNoticeMenu = QStringLiteral("お知らせ(&R)");
 const QString kStartAtLogin = QStringLiteral("ログイン時に起動(&A)");
 const QString kInternalError = QStringLiteral("Internal Error");
@@ -134,6 +125,11 @@ MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent
     connect(m_resident, &ResidentTray::exitRequested, this, &MAIN_FRM::mnuExit_Click);
     m_sync = new SyncControl(m_module, this);
     connect(m_sync, &SyncControl::rowsChanged, this, &MAIN_FRM::refresh);
+    m_ical = new IcalControl(m_module, this);
+    connect(m_ical, &IcalControl::rowsChanged, this, [this] {
+        refresh();
+        m_sync->changed();
+    });
     buildMenus();
     buildToolBar();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -179,19 +175,13 @@ void MAIN_FRM::buildMenus()
 
 void MAIN_FRM::buildToolsMenu()
 {
-    auto addItem = [this](const char* name, const QString& caption, void (MAIN_FRM::*handler)()) {
-        QAction* action = m_toolsMenu->addAction(caption);
-        action->setObjectName(QLatin1String(name));
-        connect(action, &QAction::triggered, this, handler);
-    };
     QAction* allList = m_toolsMenu->addAction(kAllList);
     allList->setObjectName(QStringLiteral("actionAllList"));
     allList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     allList->setShortcutContext(Qt::WindowShortcut);
     connect(allList, &QAction::triggered, this, [this] { openDialog<AllListWindow>(); });
     m_toolsMenu->addSeparator();
-    addItem("actionExportIcal", kExportIcal, &MAIN_FRM::exportIcal);
-    addItem("actionImportIcal", kImportIcal, &MAIN_FRM::importIcal);
+    m_ical->addCommands(m_toolsMenu);
     m_toolsMenu->addSeparator();
     m_sync->addCommands(m_toolsMenu, [this] { openDialog<SyncSettingsDialog>(); });
     m_toolsMenu->addSeparator();
@@ -437,38 +427,6 @@ void MAIN_FRM::mnuData_Click()
         return;
     platform::messageBox(this, {kPurged, platform::programTitle(), platform::MsgIcon::None, platform::MsgButtons::Ok,
                                 platform::MsgAnswer::Ok});
-}
-
-void MAIN_FRM::exportIcal()
-{
-    const std::optional<QString> path = platform::openFileDialog(this, {kIcalFilter, 1, false, true, QStringLiteral("ics")});
-    int count = 0;
-    if (!path
-        || !platform::reported(this, [&] { count = ical::exportFile(m_module.db(), *path, platform::Clock::now()); }))
-        return;
-    platform::messageBox(this, {kExported.arg(count), platform::programTitle(), platform::MsgIcon::None,
-                                platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
-}
-
-void MAIN_FRM::importIcal()
-{
-    const std::optional<QString> path = platform::openFileDialog(this, {kIcalFilter});
-    ical::ImportReport report;
-    if (!path || !platform::reported(this, [&] {
-            report = ical::importFile(m_module.db(), *path, platform::Clock::now().date());
-        }))
-        return;
-    refresh(); // the count behind the box is already the new one
-    QStringList lines{kImported.arg(report.added)};
-    const std::pair<int, const QString*> skipped[] = {{report.duplicates, &kSkippedDuplicates},
-                                                      {report.past, &kSkippedPast},
-                                                      {report.shortened, &kShortened},
-                                                      {report.unusable, &kSkippedUnusable}};
-    for (const auto& [count, text] : skipped)
-        if (count > 0)
-            lines << text->arg(count);
-    platform::messageBox(this, {lines.join(QLatin1Char('\r')), platform::programTitle(), platform::MsgIcon::None,
-                                platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
 }
 
 void MAIN_FRM::mnuExit_Click()

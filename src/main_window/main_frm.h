@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 class DayTurns;
+class IcalControl;
 class QAction;
 class QActionGroup;
 class QFrame;
@@ -59,8 +60,6 @@ private:
     template <class Dialog> void openDialog();
     void buildMenus();
     void buildToolsMenu();
-    void exportIcal();
-    void importIcal();
     void buildToolBar();
     void showPicture();
     void setTodayListEnabled(bool enabled);
@@ -76,6 +75,7 @@ private:
 
     state::Module1& m_module;
     SyncControl* m_sync = nullptr;
+    IcalControl* m_ical = nullptr;
     bool PICT_DOWN = false;
     bool m_warningShown = false;
     bool m_dayTurnPending = false;

@@ -78,6 +78,11 @@ private slots:
         QTest::newRow("22:00") << QList{at(21, 59, 58), at(22, 0)} << "2000|||遅くまで大変ですね。|" + today;
         QTest::newRow("midnight") << QList{at(23, 59, 30), at(0, 0, 0, 16)} << "30000|||おはようございます。|" + tomorrow;
         QTest::newRow("woken after midnight") << QList{at(22, 30), at(14, 10, 0, 16)} << "60000|||こんにちわ。|" + tomorrow;
+        // A clock set forward by more than a day, or back, purges nothing while the program runs.
+        QTest::newRow("clock a year ahead") << QList{at(10, 0), QDateTime({2001, 4, 15}, {10, 0})}
+                                            << "60000|||おはようございます。|2001年04月15日|今日は予定がありません。|4|60000";
+        QTest::newRow("clock a day back") << QList{at(10, 0), at(10, 0, 0, 14)}
+                                          << "60000|||おはようございます。|2000年04月14日|今日は予定がありません。|4|60000";
         // Woken after 昼食's time: never reminded of it.
         QTest::newRow("10 minutes before") << QList{at(10, 0), at(10, 19, 59), at(10, 20), at(10, 25), at(12, 1)}
                                            << "60000|||会議|会議|会議|こんにちわ。|" + today;

@@ -306,10 +306,12 @@ void MAIN_FRM::setDay()
 {
     m_dayTurnPending = false;
     const QDate today = platform::Clock::now().date();
+    const bool purge = purgesOnTurn(QDate::fromString(m_module.TODAY_STR, QStringLiteral("yyyy/MM/dd")), today);
     m_module.TODAY_STR = state::dateKey(today);
     platform::setLabelText(DATE_TEXT, state::dateCaption(today));
     showGreeting();
-    platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
+    if (purge)
+        platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
 }
 
 void MAIN_FRM::showGreeting()

@@ -284,6 +284,10 @@ void MAIN_FRM::start()
 void MAIN_FRM::startUp()
 {
     PICT_DOWN = false;
+    // The texts the window is designed with are no facts: a step that fails leaves its label
+    // empty rather than a date or a count that is not today's.
+    for (QLabel* label : {DATE_TEXT, GREETING_LABEL, TELL_LABEL})
+        platform::setLabelText(label, QString());
     const bool opened = platform::reported(this, [this] {
         m_module.SEC_DB = platform::Database::open(state::databasePath());
         m_module.SEC_NAME_STR = state::readSetting(state::kSecName);

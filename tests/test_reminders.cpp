@@ -164,15 +164,9 @@ private slots:
 
     // The Tools menu's choices are kept and followed at once; one that cannot be kept says why and
     // leaves the mark of the one before. No lead time reminds twice of the same appointment; the
-    // mark of the start at login is whether the entry of this program is there, and whatever
-    // characters a program's path holds, its entry starts that program.
+    // mark of the start at login is whether the entry of this program is there.
     void toolsMenuChoices()
     {
-        const QString odd = R"(/home/a b/100%/"q" $y\w/meridocal)";
-        platform::setStartAtLogin(odd, true);
-        const QString entry = platform::autostartEntryPath(odd);
-        QVERIFY(QString(bytesOf(entry)).split('\n').contains(R"(Exec="/home/a b/100%%/\\"q\\" \\$y\\\\w/meridocal")"));
-        QCOMPARE(QProcess::execute("desktop-file-validate", {entry}), 0); // what it finds shows in the log
         TestEnv env({at(10, 5)});
         env.insert(rec("2000/04/15", "10", "30", "会議"));
         QDir(env.folder()).mkdir("settings.ini"); // a folder in place of the settings file: no write goes through
@@ -197,6 +191,32 @@ private slots:
         QCOMPARE(marks << toggle(), (QStringList{"1 1", "0 0", "0 0"}));
         QCOMPARE(env.told(), (QStringList{box("設定を書き込めません: " + env.settingsPath(), "Internal Error", platform::MsgIcon::Critical),
                                           "ログイン時に起動する設定を書き込めません。\r" + m_config + "/autostart はフォルダーではありません。"}));
+    }
+
+    // The entry written for a program in a folder of each name is valid and starts it when GLib
+    // reads it, as the desktop does at login; a name that is not UTF-8 is refused with the reason.
+    void autostartStartsTheProgram_data()
+    {
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<QString>("told"); // then whether the entry is valid and the program ran
+        QTest::newRow("percent and field codes") << QByteArray("100% %f %%") << "|0 1";
+        QTest::newRow("quotes, dollar, backslash, backtick") << QByteArray(R"("q" 's' $y\w `b`)") << "|0 1";
+        QTest::newRow("not UTF-8") << QByteArray("\xff") << "ログイン時に起動する設定を書き込めません。\rプログラムのフォルダーの"
+                                                            "名前に UTF-8 でない文字があるため、起動の設定に書けません。UTF-8 の名前のフォルダーに移してください。|1 0";
+    }
+    void autostartStartsTheProgram()
+    {
+        QFETCH(QByteArray, folder);
+        QFETCH(QString, told);
+        TestEnv env;
+        QFile::remove(m_config + "/autostart"); // the menu's test leaves a file in the folder's place
+        const QString program = QFile::decodeName(QFile::encodeName(m_folder.path()) + "/programs/" + folder + "/meridocal");
+        QVERIFY(writeBytes(program, "#!/bin/sh\ntouch \"$0.ran\"\n") && QFile::setPermissions(program, QFile::ExeOwner | QFile::ReadOwner));
+        platform::reported(nullptr, [&] { platform::setStartAtLogin(program, true); });
+        const QString entry = platform::autostartEntryPath(program);
+        const QString seen = env.told().join("") + QString("|%1 ").arg(QProcess::execute("desktop-file-validate", {entry}));
+        QProcess::execute("gio", {"launch", entry});
+        QTRY_COMPARE(seen + QString::number(QFile::exists(program + ".ran")), told);
     }
 
     // Each start finds a row of the past in its sec.mdb, which its start-up purges.

@@ -4,6 +4,7 @@
 #include "day_turns/day_turns.h"
 #include "platform/autostart.h"
 #include "platform/clock.h"
+#include "platform/notifications.h"
 #include "platform/picture.h"
 #include "reminders/reminders.h"
 #include "support/test_env.h"
@@ -17,15 +18,20 @@ using namespace testing;
 namespace {
 QDateTime at(int h, int m, int s = 0, int day = 15) { return {QDate(2000, 4, day), QTime(h, m, s)}; }
 
-// The desktop's notification service, keeping every call it receives as it came over the bus.
+// The desktop's notification service, keeping every call it receives as it came over the bus,
+// answering after delayMs.
 struct NotificationService : QDBusVirtualObject {
     QList<QVariantList> calls;
+    int delayMs = 0;
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override
     {
         calls << QVariantList{call.interface() + '.' + call.member()} + call.arguments();
-        calls.last()[7] = qdbus_cast<QVariantMap>(calls.last()[7]);
-        return bus.send(call.createReply(uint(calls.size())));
+        if (call.member() == "Notify")
+            calls.last()[7] = qdbus_cast<QVariantMap>(calls.last()[7]);
+        call.setDelayedReply(true);
+        QTimer::singleShot(delayMs, [bus, reply = call.createReply(uint(calls.size()))] { QDBusConnection(bus).send(reply); });
+        return true;
     }
 };
 
@@ -33,7 +39,7 @@ struct NotificationService : QDBusVirtualObject {
 struct Watched : StartedMain {
     QStringList reminded;
     QMetaObject::Connection listening = QObject::connect(window.findChild<Reminders*>(), &Reminders::due,
-                                                         [this](const store::PLAN_REC& row) { reminded << row.P_DETAIL; });
+        [this](const QList<store::PLAN_REC>& rows) { for (const auto& row : rows) reminded << row.P_DETAIL; });
     DayTurns* turns = window.findChild<DayTurns*>();
     // A look at the clock at the given moment, as its timer takes one; tells what was reminded of so far.
     QString look(const QDateTime& now) { platform::Clock::setFixed(now), turns->check(); return reminded.join(','); }
@@ -128,7 +134,8 @@ private slots:
 
     // Where no notification service answers, the program's own window, its text never read as markup;
     // where one does, the notification, its body escaped for services that read markup, urgent for an
-    // important appointment. The only test with a service: the others find none.
+    // important appointment; many at once as one, a late one once. The only test with a service:
+    // the others find none.
     void reminderReachesTheUser()
     {
         TestEnv env({at(10, 25)});
@@ -159,7 +166,42 @@ private slots:
         QTRY_COMPARE(m_service.calls, (QList<QVariantList>{call("社長、11時00分から「会議」です。\n場所：本社", 1, -1),
                                                            call("社長、11時01分から「&lt;b&gt;A&amp;B&lt;/b&gt; %1」です。", 2, 0)}));
         QCOMPARE(m_service.calls[1][7].toMap()["urgency"].typeId(), int(QMetaType::UChar)); // a byte, or servers ignore it
+        // 505 of one minute make one notification; one the service answers late is closed again,
+        // the program's own window showing it instead.
+        env.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 505)"
+                 " INSERT INTO PLAN_DAT SELECT '2000/04/15', '12', '00', 'x' || i, 1, '', '' FROM n");
+        main.action("notice10")->trigger(); // plans anew
+        main.look(at(11, 50));
+        QTRY_COMPARE(m_service.calls.size(), 3);
+        QCOMPARE(m_service.calls[2][5].toString().section('\n', -1), "他502件");
+        m_service.delayMs = 1000, platform::setNotifyWaitForTests(300);
+        env.insert(rec("2000/04/15", "12", "10", "遅い"));
+        main.action("notice10")->trigger();
+        main.look(at(12, 0));
+        QTRY_VERIFY(main.window.findChild<QWidget*>("reminderWindow"));
+        QTRY_COMPARE(m_service.calls.value(4), (QVariantList{"org.freedesktop.Notifications.CloseNotification", 4u}));
         QDBusConnection::disconnectFromBus("service");
+    }
+
+    // Up to three appointments that come together are reminded of one by one; more, in one
+    // reminder that lists three and counts the rest, urgent if any is (here the last).
+    void groupedReminders_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("texts"); // "!" before an urgent one
+        QTest::newRow("three") << 3 << "社長、10時30分から「x1」です。|社長、10時30分から「x2」です。|!社長、10時30分から「x3」です。";
+        QTest::newRow("505") << 505 << "!社長、505件の予定があります。\n10時30分から「x1」\n10時30分から「x2」\n10時30分から「x3」\n他502件";
+    }
+    void groupedReminders()
+    {
+        QFETCH(int, count);
+        QList<store::PLAN_REC> due;
+        for (int i = 1; i <= count; ++i)
+            due << rec("2000/04/15", "10", "30", QString("x%1").arg(i), qint16(i < count));
+        QStringList texts;
+        for (const ReminderText& text : reminderTexts(due, "社長"))
+            texts << (text.urgent ? "!" : "") + text.body;
+        QTEST(texts.join('|'), "texts");
     }
 
     // The Tools menu's choices are kept and followed at once; one that cannot be kept says why and

@@ -36,7 +36,7 @@ QList<ReminderText> reminderTexts(const QList<store::PLAN_REC>& due, const QStri
         }
         return texts;
     }
-    QStringList lines{kGrouped.arg(myName).arg(due.size())};
+    QStringList lines{kGrouped.arg(myName, QString::number(due.size()))};
     for (const store::PLAN_REC& a : due.first(kSeparateReminders))
         lines << kGroupedLine.arg(a.P_HOUR, a.P_MIN, a.P_DETAIL);
     lines << kOthers.arg(due.size() - kSeparateReminders);

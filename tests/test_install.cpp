@@ -3,6 +3,7 @@
 // leaves nothing that counts; after the first start the user's file is theirs, and a damaged
 // or missing one is reported, never replaced.
 #include "platform/files.h"
+#include "platform/user_data.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -84,6 +85,34 @@ private slots:
         QCOMPARE(installed.env.told().value(0), prompt);
         QCOMPARE(testing::bytesOf(installed.user), content);
         QCOMPARE(QFileInfo::exists(installed.user), !content.isNull());
+    }
+
+    // The user's data folder: XDG_DATA_HOME and HOME count only when absolute paths; without
+    // them the account's home (as getent tells it), never the root.
+    void userDataFolder_data()
+    {
+        QTest::addColumn<QByteArray>("dataHome"); // null: unset
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<QString>("folder"); // "~": the account's home
+        QTest::newRow("both") << QByteArray("/x/data/") << QByteArray("/h") << "/x/data";
+        QTest::newRow("relative XDG_DATA_HOME") << QByteArray("data") << QByteArray("/h/") << "/h/.local/share";
+        QTest::newRow("no HOME") << QByteArray() << QByteArray() << "~/.local/share";
+        QTest::newRow("relative HOME") << QByteArray() << QByteArray("h") << "~/.local/share";
+    }
+    void userDataFolder()
+    {
+        QFETCH(QByteArray, dataHome);
+        QFETCH(QByteArray, home);
+        QFETCH(QString, folder);
+        QProcess getent;
+        getent.start("sh", {"-c", "getent passwd $(id -u) | cut -d: -f6"});
+        QVERIFY(getent.waitForFinished());
+        const QByteArray kept = qgetenv("HOME");
+        const auto set = [](const char* name, const QByteArray& value) { value.isNull() ? qunsetenv(name) : qputenv(name, value); };
+        set("XDG_DATA_HOME", dataHome), set("HOME", home);
+        const QString found = platform::userDataFolder();
+        qputenv("HOME", kept);
+        QCOMPARE(found, QDir::cleanPath(folder.replace("~", getent.readAll().trimmed())));
     }
 };
 

@@ -33,6 +33,14 @@ constexpr int kHeight = 480;
 constexpr int kSearchCapacity = 255;
 // Typing on within this time searches once, for the whole text.
 constexpr int kSearchDelayMs = 250;
+
+// The view's own type-ahead walks every row of the model on each key, which on a million
+// appointments holds the window for seconds: the search field is the way to find a row.
+class AllListTable : public QTableView {
+public:
+    using QTableView::QTableView;
+    void keyboardSearch(const QString&) override {}
+};
 } // namespace
 
 AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
@@ -51,7 +59,7 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
     m_searchField->setMaxLength(kSearchCapacity);
     searchLabel->setBuddy(m_searchField);
 
-    m_table = new QTableView(this);
+    m_table = new AllListTable(this);
     m_table->setObjectName(QStringLiteral("allListTable"));
     m_table->setModel(m_model);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -108,7 +116,7 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
 
 bool AllListWindow::prepare()
 {
-    m_table->setFocus();
+    m_searchField->setFocus();
     return reload(QString(), false, 0);
 }
 

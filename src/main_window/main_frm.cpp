@@ -52,9 +52,6 @@ const QString kStartAtLogin = QStringLiteral("ログイン時に起動(&A)");
 const QString kInternalError = QStringLiteral("Internal Error");
 const QString kGreetings[] = {QStringLiteral("おはようございます。"), QStringLiteral("こんにちわ。"),
                               QStringLiteral("こんばんわ。"), QStringLiteral("遅くまで大変ですね。")};
-// The reminder in the secretary's voice: the user's name, the hour and minute as stored, the subject.
-const QString kReminder = QStringLiteral("%1、%2時%3分から「%4」です。");
-const QString kReminderPlace = QStringLiteral("場所：");
 const struct {
     const char* name;
     const char* caption;
@@ -280,6 +277,10 @@ void MAIN_FRM::start()
 void MAIN_FRM::startUp()
 {
     PICT_DOWN = false;
+    // The texts the window is designed with are no facts: a step that fails leaves its label
+    // empty rather than a date or a count that is not today's.
+    for (QLabel* label : {DATE_TEXT, GREETING_LABEL, TELL_LABEL})
+        platform::setLabelText(label, QString());
     const bool opened = platform::reported(this, [this] {
         m_module.SEC_DB = platform::Database::open(state::databasePath());
         m_module.SEC_NAME_STR = state::readSetting(state::kSecName);
@@ -302,10 +303,12 @@ void MAIN_FRM::setDay()
 {
     m_dayTurnPending = false;
     const QDate today = platform::Clock::now().date();
+    const bool purge = purgesOnTurn(QDate::fromString(m_module.TODAY_STR, QStringLiteral("yyyy/MM/dd")), today);
     m_module.TODAY_STR = state::dateKey(today);
     platform::setLabelText(DATE_TEXT, state::dateCaption(today));
     showGreeting();
-    platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
+    if (purge)
+        platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
 }
 
 void MAIN_FRM::showGreeting()
@@ -356,17 +359,17 @@ void MAIN_FRM::planReminders()
     m_reminders->plan(m_module.db(), m_module.TODAY_STR, state::noticeMinutes());
 }
 
-void MAIN_FRM::remind(const store::PLAN_REC& appointment)
+void MAIN_FRM::remind(const QList<store::PLAN_REC>& appointments)
 {
-    platform::Notification notification;
-    notification.appName = platform::programTitle();
-    notification.summary = m_module.SEC_NAME_STR.isEmpty() ? platform::programTitle() : m_module.SEC_NAME_STR;
-    notification.body = kReminder.arg(m_module.MY_NAME_STR, appointment.P_HOUR, appointment.P_MIN, appointment.P_DETAIL);
-    if (!state::trimBlanks(appointment.P_PLACE).isEmpty())
-        notification.body += QLatin1Char('\n') + kReminderPlace + appointment.P_PLACE;
-    notification.picturePath = m_module.SEC_PIC_PATH;
-    notification.urgent = appointment.P_IMPORTANCE == 0;
-    platform::notify(notification, this, [this, notification] { (new ReminderWindow(notification, this))->show(); });
+    for (const ReminderText& text : reminderTexts(appointments, m_module.MY_NAME_STR)) {
+        platform::Notification notification;
+        notification.appName = platform::programTitle();
+        notification.summary = m_module.SEC_NAME_STR.isEmpty() ? platform::programTitle() : m_module.SEC_NAME_STR;
+        notification.body = text.body;
+        notification.picturePath = m_module.SEC_PIC_PATH;
+        notification.urgent = text.urgent;
+        platform::notify(notification, this, [this, notification] { (new ReminderWindow(notification, this))->show(); });
+    }
 }
 
 void MAIN_FRM::bringToFront()

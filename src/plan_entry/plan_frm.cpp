@@ -41,6 +41,8 @@ const QString kSetUpErrorTitle = QStringLiteral("PG-Error");
 const QString kChangeCaption = QStringLiteral("予定変更");
 const QString kChange = QStringLiteral("変更");
 const QString kGone = QStringLiteral("この予定はほかのプログラムで削除されたため、変更できません。");
+const QString kChangedMeanwhile = QStringLiteral("この予定はほかのプログラムで変更されたため、変更できません。"
+                                                 "予定を開き直してください。");
 
 constexpr double kFieldPoints = 9.75;
 constexpr int kFieldCapacity = 1024;
@@ -192,6 +194,7 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     if (!prepare())
         return false;
     m_changedId = row.id;
+    m_changedFrom = row.rec;
     setWindowTitle(kChangeCaption);
     OK_BTN->setText(kChange);
     DATE_DTP->setDate(QDate::fromString(row.rec.P_DATE, QStringLiteral("yyyy/MM/dd")));
@@ -272,17 +275,22 @@ void PLAN_FRM::OK_BTN_Click()
 
 void PLAN_FRM::saveChange()
 {
-    enum { Changed, Duplicate, Gone } outcome = Changed;
+    enum { Changed, Duplicate, Gone, ChangedMeanwhile } outcome = Changed;
     const bool saved = platform::reported(this, [this, &outcome] {
         const store::PLAN_REC row = shownRow();
         platform::Database& db = m_module.db();
         // The check and the change hold the write lock together: no other program can store
         // the same appointment in between.
         platform::Transaction transaction(db);
-        if (store::isDuplicate(db, row, *m_changedId))
+        const std::optional<store::PLAN_REC> stored = store::find(db, *m_changedId);
+        if (!stored)
+            outcome = Gone; // and not made again: the other program meant it gone
+        else if (*stored != m_changedFrom)
+            outcome = ChangedMeanwhile; // the user has not seen that change: it must not be lost
+        else if (store::isDuplicate(db, row, *m_changedId))
             outcome = Duplicate;
         else if (!store::replace(db, *m_changedId, row))
-            outcome = Gone; // and not made again: the other program meant it gone
+            outcome = Gone;
         else
             transaction.commit();
     });
@@ -290,6 +298,8 @@ void PLAN_FRM::saveChange()
         platform::showWarning(this, kDuplicate, kDuplicateTitle);
     else if (outcome == Gone)
         platform::showWarning(this, kGone, platform::programTitle());
+    else if (outcome == ChangedMeanwhile)
+        platform::showWarning(this, kChangedMeanwhile, platform::programTitle());
     else if (saved) {
         EDIT_FLAG = false;
         accept();

@@ -58,6 +58,9 @@ private:
     bool EDIT_FLAG = false;
     // The id of the row being changed; none while new appointments are entered.
     std::optional<qint64> m_changedId;
+    // The row being changed as the form was filled with it: what another program or window
+    // changed since is not overwritten.
+    store::PLAN_REC m_changedFrom;
     platform::KeyStrokes m_enterStrokes;
 
     QLabel* Label1 = nullptr;

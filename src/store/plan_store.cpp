@@ -116,6 +116,14 @@ bool replace(platform::Database& db, qint64 id, const PLAN_REC& row)
         > 0;
 }
 
+std::optional<PLAN_REC> find(platform::Database& db, qint64 id)
+{
+    const auto rows = db.query(QStringLiteral("SELECT ") + kRowColumns + QStringLiteral(" FROM PLAN_DAT WHERE rowid = ?"), {id});
+    if (rows.empty())
+        return std::nullopt;
+    return storedRow(rows.front()).rec;
+}
+
 void remove(platform::Database& db, qint64 id)
 {
     db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE rowid = ?"), {id});

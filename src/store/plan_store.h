@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 #include <vector>
 
 namespace platform {
@@ -19,6 +21,8 @@ struct PLAN_REC {
     qint16 P_IMPORTANCE = 0;
     QString P_PLACE;
     QString P_NOTICE;
+
+    friend bool operator==(const PLAN_REC&, const PLAN_REC&) = default;
 };
 
 // A row together with the identity the engine gives it (its rowid), for the windows and services
@@ -61,6 +65,8 @@ bool isDuplicate(platform::Database& db, const PLAN_REC& row, qint64 exceptId = 
 qint64 insert(platform::Database& db, const PLAN_REC& row);
 // Sets the row of this id to row after checkFits; false when no row has the id any more.
 bool replace(platform::Database& db, qint64 id, const PLAN_REC& row);
+// The row of this id as it is stored now; none when no row has the id any more.
+std::optional<PLAN_REC> find(platform::Database& db, qint64 id);
 // Deletes the row of this id alone, whatever rows share its texts.
 void remove(platform::Database& db, qint64 id);
 

@@ -143,7 +143,7 @@ private slots:
         QTest::newRow("deletion declined, a twin changed") << "Down, Del, Return" << MsgAnswer::No << "打合せ"
             << head + QStringList{" 会議|A", "会議|B", ">打合せ|A", "来客|", "4件", asked, four};
         QTest::newRow("deletion refused, the row saved beside its twin") << "Down, Down, Del, Return" << MsgAnswer::Yes << "会議"
-            << head + QStringList{" 会議|A", "会議|A", ">会議|B", "来客|", "4件", asked, "拒否",
+            << head + QStringList{" 会議|A", "会議|A", ">会議|B", "来客|", "4件", asked, "拒否 [ミルドカ, icon 2]",
                                   "同じ用件が存在します。 [ﾃﾞｰﾀ重複ｴﾗｰ, icon 2]", four};
         QTest::newRow("twin deleted, the next saved as it was") << "Down, Del, Return" << MsgAnswer::Yes << "会議"
             << head + QStringList{" 会議|A", ">会議|B", "来客|", "3件", asked, three};

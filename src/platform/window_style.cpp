@@ -59,6 +59,13 @@ void place(QWidget* widget, int left, int top, int width, int height)
     widget->setGeometry(left, top, width, height);
 }
 
+QString plainToolTip(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    return QStringLiteral("<p style=\"white-space: pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 void setLabelText(QLabel* label, const QString& text)
 {
     label->setTextFormat(Qt::PlainText);

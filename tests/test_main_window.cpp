@@ -2,11 +2,13 @@
 // the About box and the end of the program.
 #include "support/test_env.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 
 using platform::MsgAnswer;
@@ -17,6 +19,13 @@ using testing::StartedMain;
 using testing::TestEnv;
 
 namespace {
+// What a screen reader calls a control.
+QString spoken(QWidget* window, const char* name)
+{
+    auto* control = window->findChild<QWidget*>(name);
+    return QString(name) + '=' + (control ? QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name) : "missing");
+}
+
 void mouse(QWidget* widget, QEvent::Type type, Qt::MouseButtons buttons)
 {
     QMouseEvent event(type, QPointF(30, 30), widget->mapToGlobal(QPointF(30, 30)),
@@ -29,6 +38,37 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    // The names a screen reader gives the controls that show no caption of their own, in every
+    // window: importance by its meaning, an empty value by its caption.
+    void accessibleNames()
+    {
+        TestEnv env;
+        env.insert(rec("2000/04/15", "10", "00", "会議", 0));
+        env.setSetting("SEC_NAME", "さくら");
+        StartedMain main;
+        QStringList names{spoken(&main.window, "SEC_PICT"), spoken(&main.window, "Toolbar1")};
+        testing::onNextModal([&names](QWidget* form) {
+            names << spoken(form, "HOUR_LST") << spoken(form, "MIN_LST");
+            form->hide();
+        });
+        main.action("mnuSche")->trigger();
+        testing::onNextModal([&names](QWidget* list) {
+            for (const char* name : {"DETAIL_LST", "IMPO_LABEL", "PLACE_LABEL", "NOTICE_LABEL"})
+                names << spoken(list, name);
+            list->close();
+        });
+        main.action("mnuConfirm")->trigger();
+        testing::onNextModal([&names](QWidget* list) {
+            auto* table = QAccessible::queryAccessibleInterface(list->findChild<QTableView*>("allListTable"));
+            names << spoken(list, "allListTable") << table->tableInterface()->cellAt(0, 2)->text(QAccessible::Name);
+            list->close();
+        });
+        main.action("actionAllList")->trigger();
+        QCOMPARE(names, QStringList({"SEC_PICT=さくら", "Toolbar1=ツールバー", "HOUR_LST=時", "MIN_LST=分",
+                                     "DETAIL_LST=今日の予定", "IMPO_LABEL=重要度 高", "PLACE_LABEL=場所",
+                                     "NOTICE_LABEL=備考", "allListTable=予定一覧", "重要度 高"}));
+    }
 
     // What start-up shows for the moment it runs, the settings it finds and today's rows: past
     // rows are gone, today's counted, the ways into today's list follow, and fallbacks are never

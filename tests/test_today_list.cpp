@@ -85,6 +85,32 @@ private slots:
         QCOMPARE(list->currentRow(), left == 0 ? -1 : answer == MsgAnswer::Yes ? 0 : pick);
     }
 
+    // The list's context menu deletes as the Delete key does. A long place or notice breaks
+    // between words within its room and shows whole, as text, in its tool tip; a short one has none.
+    void mouseAndLongTexts()
+    {
+        testing::TestEnv env;
+        const QString place = QString("<b>東京都 千代田区 丸の内</b> ").repeated(4).trimmed();
+        env.insert(parse(T + "09|00|会議|1|" + place + "|資料"));
+        env.insert(parse(T + "10|00|来客"));
+        state::Module1 module;
+        module.SEC_DB = platform::Database::open(env.dbPath());
+        module.TODAY_STR = "2000/04/15";
+        LISTEN_FRM dialog(module);
+        QVERIFY(dialog.prepare());
+        CHILD(list, QListWidget, &dialog, "DETAIL_LST");
+        CHILD(shownPlace, QLabel, &dialog, "PLACE_LABEL");
+        CHILD(notice, QLabel, &dialog, "NOTICE_LABEL");
+        CHILD(remove, QAction, list, "deleteAction");
+        QCOMPARE(QStringList({list->contextMenuPolicy() == Qt::ActionsContextMenu ? remove->text() : "",
+                              shownPlace->wordWrap() && shownPlace->width() <= 233 ? shownPlace->toolTip() : "",
+                              notice->toolTip()}),
+                 QStringList({"削除", "<p style=\"white-space: pre-wrap\">" + place.toHtmlEscaped() + "</p>", ""}));
+        env.answer(MsgAnswer::Yes);
+        remove->trigger();
+        QCOMPARE(env.table(), QStringList{T + "10|00|来客|1||"});
+    }
+
     // A Ctrl+click on the selected line keeps it selected, so Delete removes what is shown.
     void selectionStays()
     {

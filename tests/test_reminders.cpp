@@ -232,7 +232,8 @@ private slots:
         QVERIFY(QDir(m_config + "/autostart").removeRecursively() && writeBytes(m_config + "/autostart", {})); // not a folder
         QCOMPARE(marks << toggle(), (QStringList{"1 1", "0 0", "0 0"}));
         QCOMPARE(env.told(), (QStringList{box("設定を書き込めません: " + env.settingsPath(), "Internal Error", platform::MsgIcon::Critical),
-                                          "ログイン時に起動する設定を書き込めません。\r" + m_config + "/autostart はフォルダーではありません。"}));
+                                          box("ログイン時に起動する設定を書き込めません。\r" + m_config + "/autostart はフォルダーではありません。",
+                                              platform::programTitle(), platform::MsgIcon::Exclamation)}));
     }
 
     // The entry written for a program in a folder of each name is valid and starts it when GLib

@@ -36,18 +36,19 @@ private slots:
         QTest::addColumn<MsgAnswer>("answer");
         QTest::addColumn<QString>("shown"); // the picked line and its details
         QTest::addColumn<int>("left");
+        QTest::addColumn<bool>("byMenu"); // deleted through the list's context menu, not the Delete key
         const QStringList five{T + "08|00|朝礼|0|本社|資料", T + "09|30|会議|1||", T + "11|00|来客|2|応接室|",
                                T + "13|15|外出|5||直帰", "2000/04/16|09|00|明日|1||"};
-        QTest::newRow("third of four") << five << 2 << MsgAnswer::Yes << "来客 11時00分 ! 応接室 " << 4;
-        QTest::newRow("No changes nothing") << five << 3 << MsgAnswer::No << "外出 13時15分 !  直帰" << 5;
+        QTest::newRow("third of four") << five << 2 << MsgAnswer::Yes << "来客 11時00分 ! 応接室 " << 4 << true;
+        QTest::newRow("No changes nothing") << five << 3 << MsgAnswer::No << "外出 13時15分 !  直帰" << 5 << false;
         QTest::newRow("markup stays text")
             << QStringList{T + "09|00|<h1>会議</h1>|0|<b>本社</b>|<img src=\"/dev/zero\">", T + "10|00|x"} << 0
-            << MsgAnswer::Yes << "<h1>会議</h1> 09時00分 !!! <b>本社</b> <img src=\"/dev/zero\">" << 1;
+            << MsgAnswer::Yes << "<h1>会議</h1> 09時00分 !!! <b>本社</b> <img src=\"/dev/zero\">" << 1 << false;
         QTest::newRow("identical twins go together")
             << QStringList{T + "10|00| 会議", T + "10|00| 会議", T + "10|00|会議"} << 1 << MsgAnswer::Yes
-            << " 会議 10時00分 !!  " << 1;
+            << " 会議 10時00分 !!  " << 1 << true;
         QTest::newRow("the last one closes the window") << QStringList{T + "09|30|会議"} << 0 << MsgAnswer::Yes
-                                                        << "会議 09時30分 !!  " << 0;
+                                                        << "会議 09時30分 !!  " << 0 << false;
     }
     void browseAndDelete()
     {
@@ -56,6 +57,7 @@ private slots:
         QFETCH(MsgAnswer, answer);
         QFETCH(QString, shown);
         QFETCH(int, left);
+        QFETCH(bool, byMenu);
         testing::TestEnv env;
         for (const QString& row : rows)
             env.insert(parse(row));
@@ -76,7 +78,8 @@ private slots:
             seen << dialog.findChild<QLabel*>(name)->text();
         QCOMPARE(seen.join(' '), shown);
         env.answer(answer);
-        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(list->contextMenuPolicy() == Qt::ActionsContextMenu ? list->actions().value(0)->text() : "", "削除");
+        byMenu ? list->actions().value(0)->trigger() : QTest::keyClick(list, Qt::Key_Delete);
         QCOMPARE(env.count(), left);
         const QString asked = box("この予定を削除しますか？", "削除確認", MsgIcon::Question, platform::MsgButtons::YesNo);
         QCOMPARE(env.told(), QStringList({asked, box("予定が0件になりました。", "全予定ｸﾘｱ", MsgIcon::Exclamation)})

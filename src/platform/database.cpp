@@ -122,31 +122,6 @@ Row readRow(sqlite3_stmt* stmt, int columns)
     return row;
 }
 
-// contains_text(needle, text, ...): whether one of the texts holds the needle, Latin letters in
-// either case (the needle comes in small letters). A search runs it on every row, so it compares
-// bytes where LIKE decodes each character of each column; in UTF-8 no byte of another character
-// is an ASCII letter, so folding those alone is safe.
-void containsText(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
-    const auto* needle = sqlite3_value_text(argv[0]);
-    const int n = sqlite3_value_bytes(argv[0]);
-    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-    for (int i = 1; i < argc && needle; ++i) {
-        const auto* text = sqlite3_value_text(argv[i]);
-        const int m = sqlite3_value_bytes(argv[i]);
-        for (int start = 0; text && start + n <= m; ++start) {
-            int k = 0;
-            while (k < n && fold(text[start + k]) == needle[k])
-                ++k;
-            if (k == n) {
-                sqlite3_result_int(context, 1);
-                return;
-            }
-        }
-    }
-    sqlite3_result_int(context, 0);
-}
-
 } // namespace
 
 int columnSize(const QString& column)
@@ -247,8 +222,6 @@ std::unique_ptr<Database> Database::open(const QString& path)
     }
     std::unique_ptr<Database> result(new Database(db));
     sqlite3_busy_timeout(db, g_busyTimeoutMs);
-    sqlite3_create_function_v2(db, "contains_text", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
-                               containsText, nullptr, nullptr, nullptr);
     // Every commit reaches the disk before it returns, and the rollback journal lets a
     // commit cut short by a crash or power loss be undone at the next open.
     // (FULL is also the engine's default, so a file locked right now loses nothing by the

@@ -4,11 +4,14 @@
 #include "platform/window_style.h"
 #include "state/text.h"
 
+#include <QAction>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 const QString kCaption = QStringLiteral("詳細確認");
@@ -23,6 +26,10 @@ const QString kNoneLeft = QStringLiteral("予定が0件になりました。");
 const QString kNoneLeftTitle = QStringLiteral("全予定ｸﾘｱ");
 const QString kDeleteQuestion = QStringLiteral("この予定を削除しますか？");
 const QString kDeleteTitle = QStringLiteral("削除確認");
+const QString kDeleteCommand = QStringLiteral("削除");
+const QString kListName = QStringLiteral("今日の予定");
+const QString kPlaceName = QStringLiteral("場所");
+const QString kNoticeName = QStringLiteral("備考");
 
 const QString kDate = QStringLiteral("P_DATE");
 const QString kHourColumn = QStringLiteral("P_HOUR");
@@ -34,6 +41,26 @@ const QString kNotice = QStringLiteral("P_NOTICE");
 
 constexpr int kWidth = 501;
 constexpr int kHeight = 245;
+// The room each value has in the frame before the next control or the frame's edge.
+constexpr int kPlaceRoomWidth = 233;
+constexpr int kNoticeRoomWidth = 409;
+constexpr int kValueRoomHeight = 21;
+
+// A value sized to its text as far as its room allows: a longer one breaks between words, not
+// inside one, and shows whole in its tool tip. Empty, it is named by its caption for a screen
+// reader, which would otherwise name it after the frame.
+void showValue(QLabel* label, const QString& text, const QString& caption, int roomWidth)
+{
+    label->setWordWrap(false);
+    platform::setLabelText(label, text);
+    const bool fits = label->width() <= roomWidth && !text.contains(QLatin1Char('\n'));
+    if (!fits) {
+        label->setWordWrap(true);
+        label->resize(roomWidth, std::min(label->heightForWidth(roomWidth), kValueRoomHeight));
+    }
+    label->setToolTip(fits ? QString() : platform::plainToolTip(text));
+    label->setAccessibleName(text.isEmpty() ? caption : QString());
+}
 
 } // namespace
 
@@ -54,6 +81,13 @@ LISTEN_FRM::LISTEN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent
     DETAIL_LST->setUniformItemSizes(true);
     DETAIL_LST->installEventFilter(this);
     connect(DETAIL_LST, &QListWidget::itemSelectionChanged, this, &LISTEN_FRM::selectionChanged);
+    DETAIL_LST->setAccessibleName(kListName);
+    // The Delete key's command, where a mouse alone finds it.
+    auto* deleteAction = new QAction(kDeleteCommand, DETAIL_LST);
+    deleteAction->setObjectName(QStringLiteral("deleteAction"));
+    connect(deleteAction, &QAction::triggered, this, &LISTEN_FRM::deleteSelected);
+    DETAIL_LST->addAction(deleteAction);
+    DETAIL_LST->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Label2 = platform::control<QLabel>(this, "Label2", 400, 120, 50, 12);
     platform::setLabelText(Label2, kImportanceCaption);
@@ -165,8 +199,9 @@ void LISTEN_FRM::showDetail(int line)
     const store::PLAN_REC& row = TODAY_PLAN[size_t(line)];
     platform::setLabelText(TIME_LABEL, state::timeCaption(row.P_HOUR, row.P_MIN));
     platform::setLabelText(IMPO_LABEL, state::importanceMarks(row.P_IMPORTANCE));
-    platform::setLabelText(PLACE_LABEL, row.P_PLACE);
-    platform::setLabelText(NOTICE_LABEL, row.P_NOTICE);
+    IMPO_LABEL->setAccessibleName(state::importanceName(row.P_IMPORTANCE));
+    showValue(PLACE_LABEL, row.P_PLACE, kPlaceName, kPlaceRoomWidth);
+    showValue(NOTICE_LABEL, row.P_NOTICE, kNoticeName, kNoticeRoomWidth);
 }
 
 void LISTEN_FRM::deleteSelected()

@@ -102,7 +102,7 @@ private slots:
         QCOMPARE(env.table(), table);
 
         // The row it cannot write sorts among the others: nothing of the new file replaces the old.
-        env.exec(QStringLiteral("INSERT INTO PLAN_DAT VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
+        env.exec(QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
         env.answerFile(file);
         exportItem->trigger();
         QCOMPARE(testing::bytesOf(file), exported);
@@ -112,6 +112,48 @@ private slots:
         const QList<platform::FileDialogRequest>& requests = env.fileRequests();
         QCOMPARE(requests.at(0).filter, QStringLiteral("iCalendar (*.ics)|*.ics|"));
         QVERIFY(requests.at(0).save && requests.at(0).defaultSuffix == "ics" && !requests.at(1).save);
+    }
+
+    // Ends, whole days and a UID made once go out and come back: a timed end as DTEND, days as
+    // dates (the end the day after the last); a changed appointment keeps its UID at the next
+    // export, and an event another program wrote goes out again with its attendees and alarm.
+    void endsAndIdentity()
+    {
+        TestEnv env;
+        StartedMain main;
+        env.exec("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE, END_DATE,"
+                 " END_HOUR, END_MIN, ALL_DAY) VALUES ('2000/04/15', '10', '00', '会議', 1, '', '', '2000/04/15', '11', '30', 0),"
+                 " ('2000/04/16', '00', '00', '旅行', 1, '', '', '2000/04/18', '', '', 1)");
+        testing::writeBytes(env.path("in.ics"), "BEGIN:VCALENDAR\nPRODID:-//x//EN\nVERSION:2.0\nBEGIN:VEVENT\nUID:f1\n"
+                                                "DTSTART:20000420T010000Z\nDURATION:PT2H\nSUMMARY:よそ\nATTENDEE:mailto:a@x\n"
+                                                "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER:-PT5M\nEND:VALARM\nEND:VEVENT\nEND:VCALENDAR\n");
+        env.answerFile(env.path("in.ics"));
+        main.action("actionImportIcal")->trigger();
+        const auto exported = [&](const QString& name) {
+            env.answerFile(env.path(name));
+            main.action("actionExportIcal")->trigger();
+            return QString::fromUtf8(testing::bytesOf(env.path(name))).split("\r\n");
+        };
+        const QString ends = "SELECT P_DETAIL || P_HOUR || '|' || END_DATE || END_HOUR || END_MIN || ALL_DAY FROM PLAN_DAT ORDER BY 1";
+        const auto table = [&] {
+            QStringList rows;
+            for (const auto& row : platform::Database::open(env.dbPath())->query(ends))
+                rows << row[0].toString();
+            return rows;
+        };
+        const QStringList first = exported("1.ics");
+        for (const char* line : {"DTEND:20000415T113000", "DTSTART;VALUE=DATE:20000416", "DTEND;VALUE=DATE:20000419",
+                                 "UID:f1", "DURATION:PT2H", "ATTENDEE:mailto:a@x", "TRIGGER:-PT5M"})
+            QVERIFY2(first.contains(line), line);
+        env.exec("UPDATE PLAN_DAT SET P_DETAIL = P_DETAIL || '!', P_HOUR = iif(ALL_DAY, P_HOUR, '09')");
+        const QStringList before = table();
+        QCOMPARE(exported("2.ics").filter("UID:"), first.filter("UID:"));
+        QVERIFY(exported("2.ics").contains("ATTENDEE:mailto:a@x"));
+        env.exec("DELETE FROM PLAN_DAT");
+        env.answerFile(env.path("2.ics"));
+        main.action("actionImportIcal")->trigger();
+        QCOMPARE(table(), before);
+        QCOMPARE(before, QStringList({"よそ!09|2000/04/2012000", "会議!09|2000/04/1511300", "旅行!00|2000/04/181"}));
     }
 
     // What a calendar program writes comes in; a file that cannot be read or written whole leaves

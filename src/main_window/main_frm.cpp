@@ -19,6 +19,7 @@
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
+#include "store/storage.h"
 #include "sync_settings/sync_control.h"
 #include "sync_settings/sync_settings_dialog.h"
 #include "today_list/listen_frm.h"
@@ -284,8 +285,11 @@ void MAIN_FRM::start()
 void MAIN_FRM::startUp()
 {
     PICT_DOWN = false;
-    const bool opened = platform::reported(this, [this] {
-        m_module.SEC_DB = platform::Database::open(state::databasePath());
+    QString notice;
+    const bool opened = platform::reported(this, [this, &notice] {
+        store::Opened opened = store::openAppointments(state::databasePath());
+        m_module.SEC_DB = std::move(opened.db);
+        notice = opened.notice;
         m_module.SEC_NAME_STR = state::readSetting(state::kSecName);
         m_module.MY_NAME_STR = state::readSetting(state::kMyName);
         m_module.SEC_PIC_PATH = state::readSetting(state::kSecPic);
@@ -294,6 +298,8 @@ void MAIN_FRM::startUp()
     });
     if (!opened)
         return;
+    if (!notice.isEmpty())
+        platform::showWarning(this, notice, platform::programTitle());
 
     // A picture that cannot be shown is reported, but it must not keep today's date from
     // being set: without it the count and the purges would work on an empty date.

@@ -117,8 +117,11 @@ void TestEnv::exec(const QString& sql) const
 
 void TestEnv::insert(const store::PLAN_REC& r) const
 {
-    platform::Database::open(dbPath())->run(QStringLiteral("INSERT INTO PLAN_DAT VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                                            {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, r.P_IMPORTANCE, r.P_PLACE, r.P_NOTICE});
+    platform::Database::open(dbPath())->run(
+        QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE, END_DATE,"
+                       " END_HOUR, END_MIN, ALL_DAY) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, r.P_IMPORTANCE, r.P_PLACE, r.P_NOTICE, r.END_DATE, r.END_HOUR, r.END_MIN,
+         int(r.ALL_DAY)});
 }
 
 QList<store::PLAN_REC> TestEnv::rows(const QString& condition) const

@@ -121,9 +121,8 @@ private slots:
     {
         TestEnv env;
         StartedMain main;
-        env.exec("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE, END_DATE,"
-                 " END_HOUR, END_MIN, ALL_DAY) VALUES ('2000/04/15', '10', '00', '会議', 1, '', '', '2000/04/15', '11', '30', 0),"
-                 " ('2000/04/16', '00', '00', '旅行', 1, '', '', '2000/04/18', '', '', 1)");
+        env.insert(testing::until(rec("2000/04/15", "10", "00", "会議"), "2000/04/15|11|30"));
+        env.insert(testing::until(rec("2000/04/16", "00", "00", "旅行"), "2000/04/18"));
         testing::writeBytes(env.path("in.ics"), "BEGIN:VCALENDAR\nPRODID:-//x//EN\nVERSION:2.0\nBEGIN:VEVENT\nUID:f1\n"
                                                 "DTSTART:20000420T010000Z\nDURATION:PT2H\nSUMMARY:よそ\nATTENDEE:mailto:a@x\n"
                                                 "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER:-PT5M\nEND:VALARM\nEND:VEVENT\nEND:VCALENDAR\n");
@@ -134,26 +133,21 @@ private slots:
             main.action("actionExportIcal")->trigger();
             return QString::fromUtf8(testing::bytesOf(env.path(name))).split("\r\n");
         };
-        const QString ends = "SELECT P_DETAIL || P_HOUR || '|' || END_DATE || END_HOUR || END_MIN || ALL_DAY FROM PLAN_DAT ORDER BY 1";
-        const auto table = [&] {
-            QStringList rows;
-            for (const auto& row : platform::Database::open(env.dbPath())->query(ends))
-                rows << row[0].toString();
-            return rows;
-        };
         const QStringList first = exported("1.ics");
         for (const char* line : {"DTEND:20000415T113000", "DTSTART;VALUE=DATE:20000416", "DTEND;VALUE=DATE:20000419",
                                  "UID:f1", "DURATION:PT2H", "ATTENDEE:mailto:a@x", "TRIGGER:-PT5M"})
             QVERIFY2(first.contains(line), line);
         env.exec("UPDATE PLAN_DAT SET P_DETAIL = P_DETAIL || '!', P_HOUR = iif(ALL_DAY, P_HOUR, '09')");
-        const QStringList before = table();
-        QCOMPARE(exported("2.ics").filter("UID:"), first.filter("UID:"));
-        QVERIFY(exported("2.ics").contains("ATTENDEE:mailto:a@x"));
+        const QStringList changed = env.table();
+        const QStringList second = exported("2.ics");
+        QCOMPARE(second.filter("UID:"), first.filter("UID:"));
+        QVERIFY(second.contains("ATTENDEE:mailto:a@x") && second.contains("DTEND:20000420T030000Z"));
         env.exec("DELETE FROM PLAN_DAT");
         env.answerFile(env.path("2.ics"));
         main.action("actionImportIcal")->trigger();
-        QCOMPARE(table(), before);
-        QCOMPARE(before, QStringList({"よそ!09|2000/04/2012000", "会議!09|2000/04/1511300", "旅行!00|2000/04/181"}));
+        QCOMPARE(env.table(), changed);
+        QCOMPARE(changed, QStringList({"2000/04/15|09|00|会議!|1|||2000/04/15|11|30|0", "2000/04/16|00|00|旅行!|1|||2000/04/18|||1",
+                                       "2000/04/20|09|00|よそ!|1|||2000/04/20|12|00|0"}));
     }
 
     // What a calendar program writes comes in; a file that cannot be read or written whole leaves
@@ -166,15 +160,16 @@ private slots:
         QTest::addColumn<QStringList>("added");
         QTest::newRow("CRLF, own zone, weekly with an extra date, an exception and a moved instance")
             << QByteArray(kGoogle).replace('\n', "\r\n") << "" << "3件の予定を読み込みました。"
-            << QStringList{"2000/04/19|22|00|週次会議|1|会議室A|", "2000/05/01|22|00|週次会議|1|会議室A|",
+            << QStringList{"2000/04/19|22|00|週次会議|1|会議室A||2000/04/19|23|00|0",
+                           "2000/05/01|22|00|週次会議|1|会議室A||2000/05/01|23|00|0",
                            "2000/04/26|00|00|週次会議（変更）|1||"};
         QTest::newRow("LF, UTC, all day, folded, yearly, system zone, cancelled, past, no subject")
             << kApple << ""
             << "4件の予定を読み込みました。\r重複のため読み込まなかった予定：1件\r"
                "昨日までに終わったため読み込まなかった予定：1件\r文字数が多すぎるため短くした予定：1件\r"
                "用件か日時がないため読み込まなかった予定：1件"
-            << QStringList{"2000/04/15|10|20|朝会|0||", "2000/04/20|00|00|休暇|2|会議室|",
-                           "2001/01/05|00|00|誕生日|1||" + QString(255, u'x'), "2000/04/20|19|00|ベルリン|1||"};
+            << QStringList{"2000/04/15|10|20|朝会|0||", "2000/04/20|00|00|休暇|2|会議室||2000/04/20|||1",
+                           "2001/01/05|00|00|誕生日|1||" + QString(255, u'x') + "|2001/01/05|||1", "2000/04/20|19|00|ベルリン|1||"};
         QTest::newRow("truncated") << kApple.left(kApple.indexOf("UID:u3")) << ""
             << "iCalendar のファイルが途中で切れているため読み込めません（END:VCALENDAR で終わっていません）。" << QStringList();
         QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << ""

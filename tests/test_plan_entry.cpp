@@ -151,26 +151,23 @@ private slots:
     {
         QTest::addColumn<int>("days");
         QTest::addColumn<QString>("hour");
-        QTest::addColumn<QString>("endHour");
-        QTest::addColumn<QString>("endMinute");
+        QTest::addColumn<QString>("end"); // hour and minute
         QTest::addColumn<bool>("allDay");
         QTest::addColumn<QString>("told");
-        QTest::addColumn<QString>("stored"); // P_HOUR, END_DATE, END_HOUR, END_MIN, ALL_DAY
-        QTest::newRow("an end") << 0 << "10" << "11" << "30" << false << "" << "10|2000/04/15|11|30|0";
-        QTest::newRow("an end's hour alone") << 1 << "10" << "11" << "" << false << "" << "10|2000/04/16|11|00|0";
-        QTest::newRow("an end before the start") << 0 << "10" << "09" << "45" << false
-                                                 << box("終了時刻が開始時刻より前です。", "入力ｴﾗｰ", MsgIcon::Exclamation) << "";
-        QTest::newRow("all day") << 0 << "10" << "09" << "00" << true << "" << "00|2000/04/15|||1";
-        QTest::newRow("earlier today") << 0 << "08" << "" << "" << false << "" << "08||||0";
-        QTest::newRow("yesterday") << -1 << "10" << "" << "" << false
-                                   << box("過去の日付には登録できません。", "入力ｴﾗｰ", MsgIcon::Exclamation) << "";
+        QTest::addColumn<QString>("stored"); // the row as testing::line writes it
+        const QString bad = box("終了時刻が開始時刻より前です。", "入力ｴﾗｰ", MsgIcon::Exclamation);
+        QTest::newRow("an end") << 0 << "10" << "11|30" << false << "" << "2000/04/15|10|00|会議|1|||2000/04/15|11|30|0";
+        QTest::newRow("an end's hour alone") << 1 << "10" << "11|" << false << "" << "2000/04/16|10|00|会議|1|||2000/04/16|11|00|0";
+        QTest::newRow("an end before the start") << 0 << "10" << "09|45" << false << bad << "";
+        QTest::newRow("all day") << 0 << "10" << "09|00" << true << "" << "2000/04/15|00|00|会議|1|||2000/04/15|||1";
+        QTest::newRow("earlier today") << 0 << "08" << "|" << false << "" << "2000/04/15|08|00|会議|1||";
+        QTest::newRow("yesterday") << -1 << "10" << "|" << false << box("過去の日付には登録できません。", "入力ｴﾗｰ", MsgIcon::Exclamation) << "";
     }
     void endAndDay()
     {
         QFETCH(int, days);
         QFETCH(QString, hour);
-        QFETCH(QString, endHour);
-        QFETCH(QString, endMinute);
+        QFETCH(QString, end);
         QFETCH(bool, allDay);
         QFETCH(QString, told);
         QFETCH(QString, stored);
@@ -180,8 +177,8 @@ private slots:
         QCOMPARE(allDayMark->text(), "終日(&A)");
         date->setDate(date->date().addDays(days));
         m_form->findChild<QComboBox*>("HOUR_LST")->setCurrentText(hour);
-        m_form->findChild<QComboBox*>("END_HOUR_LST")->setCurrentText(endHour);
-        m_form->findChild<QComboBox*>("END_MIN_LST")->setCurrentText(endMinute);
+        m_form->findChild<QComboBox*>("END_HOUR_LST")->setCurrentText(end.section('|', 0, 0));
+        m_form->findChild<QComboBox*>("END_MIN_LST")->setCurrentText(end.section('|', 1));
         allDayMark->setChecked(allDay);
         for (const char* list : {"HOUR_LST", "MIN_LST", "END_HOUR_LST", "END_MIN_LST"})
             QCOMPARE(m_form->findChild<QComboBox*>(list)->isEnabled(), !allDay);
@@ -189,26 +186,20 @@ private slots:
         type("会議");
         m_form->findChild<QPushButton*>("OK_BTN")->click();
         QCOMPARE(m_env->told(), QStringList{told}.mid(0, !told.isEmpty()));
-        QStringList rows;
-        for (const auto& row : m_module.db().query("SELECT P_HOUR || '|' || END_DATE || '|' || END_HOUR || '|' || END_MIN"
-                                                   " || '|' || ALL_DAY FROM PLAN_DAT"))
-            rows << row[0].toString();
-        QCOMPARE(rows, QStringList{stored}.mid(0, !stored.isEmpty()));
+        QCOMPARE(m_env->table(), QStringList{stored}.mid(0, !stored.isEmpty()));
     }
 
     // Changed in the form, an appointment shows its end and keeps it, days-long ones their length.
     void changeKeepsEnd()
     {
-        m_module.db().run("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE, END_DATE,"
-                          " END_HOUR, END_MIN) VALUES ('2000/04/16', '22', '00', '夜行', 1, '', '', '2000/04/17', '06', '20')");
+        m_env->insert(testing::until(testing::rec("2000/04/16", "22", "00", "夜行"), "2000/04/17|06|20"));
         m_form = std::make_unique<PLAN_FRM>(m_module);
         QVERIFY(m_form->prepareChange(store::storedRow(m_module.db().query("SELECT " + store::kRowColumns + " FROM PLAN_DAT")[0])));
         QCOMPARE(m_form->findChild<QComboBox*>("END_HOUR_LST")->currentText(), "06");
         QCOMPARE(m_form->findChild<QComboBox*>("END_MIN_LST")->currentText(), "20");
         m_form->findChild<QDateEdit*>("DATE_DTP")->setDate(QDate(2000, 4, 20));
         m_form->findChild<QPushButton*>("OK_BTN")->click();
-        QCOMPARE(m_module.db().query("SELECT P_DATE || END_DATE || END_HOUR || END_MIN FROM PLAN_DAT")[0][0].toString(),
-                 "2000/04/202000/04/210620");
+        QCOMPARE(m_env->table(), QStringList{"2000/04/20|22|00|夜行|1|||2000/04/21|06|20|0"});
     }
 
     // Saving: the duplicate rule compares date, time and the trimmed subject; a text longer than

@@ -14,44 +14,33 @@ using testing::TestEnv;
 
 namespace {
 
-// The first version's table, as its schema made it.
+// The first version's table, as its schema made it, with rowids 1-4 (2 deleted): 4 stands for a
+// server's event, 3 was sent by an export only.
 const QString kFirstSchema = QStringLiteral(
-    "CREATE TABLE PLAN_DAT ("
-    " P_DATE TEXT NOT NULL CONSTRAINT P_DATE_SIZE CHECK (length(P_DATE) <= 10),"
-    " P_HOUR TEXT NOT NULL CONSTRAINT P_HOUR_SIZE CHECK (length(P_HOUR) <= 2),"
-    " P_MIN TEXT NOT NULL CONSTRAINT P_MIN_SIZE CHECK (length(P_MIN) <= 2),"
-    " P_DETAIL TEXT NOT NULL CONSTRAINT P_DETAIL_SIZE CHECK (length(P_DETAIL) <= 255),"
-    " P_IMPORTANCE INTEGER NOT NULL CONSTRAINT P_IMPORTANCE_SIZE CHECK (P_IMPORTANCE BETWEEN -32768 AND 32767),"
-    " P_PLACE TEXT NOT NULL CONSTRAINT P_PLACE_SIZE CHECK (length(P_PLACE) <= 255),"
-    " P_NOTICE TEXT NOT NULL CONSTRAINT P_NOTICE_SIZE CHECK (length(P_NOTICE) <= 255)) STRICT;"
+    "CREATE TABLE PLAN_DAT (P_DATE TEXT NOT NULL CONSTRAINT P_DATE_SIZE CHECK (length(P_DATE) <= 10), P_HOUR TEXT NOT NULL"
+    " CONSTRAINT P_HOUR_SIZE CHECK (length(P_HOUR) <= 2), P_MIN TEXT NOT NULL CONSTRAINT P_MIN_SIZE CHECK (length(P_MIN) <= 2),"
+    " P_DETAIL TEXT NOT NULL CONSTRAINT P_DETAIL_SIZE CHECK (length(P_DETAIL) <= 255), P_IMPORTANCE INTEGER NOT NULL CONSTRAINT"
+    " P_IMPORTANCE_SIZE CHECK (P_IMPORTANCE BETWEEN -32768 AND 32767), P_PLACE TEXT NOT NULL CONSTRAINT P_PLACE_SIZE CHECK"
+    " (length(P_PLACE) <= 255), P_NOTICE TEXT NOT NULL CONSTRAINT P_NOTICE_SIZE CHECK (length(P_NOTICE) <= 255)) STRICT;"
     "CREATE INDEX PLAN_DAT_KEY ON PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL);"
-    // Rowids 1-4 with 2 deleted; 4 stands for a server's event, 3 was sent by an export only.
     "INSERT INTO PLAN_DAT VALUES ('2000/04/14','18','00','昨日',1,'',''), ('x','0','0','消えた',1,'',''),"
-    " ('2000/04/15','09','00','朝礼',0,'本社','資料'), ('2000/04/15','10','30','会議',2,'','');"
-    "DELETE FROM PLAN_DAT WHERE rowid = 2;");
+    " ('2000/04/15','09','00','朝礼',0,'本社','資料'), ('2000/04/15','10','30','会議',2,'',''); DELETE FROM PLAN_DAT WHERE rowid = 2;");
 
-// Replaces env's sec.mdb by a file of the first version, linked to a server like that version did.
+// Replaces env's sec.mdb by a file of the first version, linked to a server as that version did.
 void makeFirstVersion(TestEnv& env)
 {
-    QFile::remove(env.dbPath());
     testing::writeBytes(env.dbPath(), {});
     env.exec(kFirstSchema);
     calsync::prepareDatabase(*platform::Database::open(env.dbPath()));
-    env.exec("INSERT INTO SYNC_ITEM VALUES ('/c/s.ics', 'server-uid', '\"1\"', 0);"
-             "INSERT INTO SYNC_LINK VALUES (4, '/c/s.ics', '2000/04/15', 'd');");
+    env.exec("INSERT INTO SYNC_ITEM VALUES ('/c/s.ics', 'server-uid', '1', 0); INSERT INTO SYNC_LINK VALUES (4, '/c/s.ics', '', '');");
 }
 
 QStringList columnsOf(const QString& path)
 {
     QStringList result;
-    auto db = platform::Database::open(path);
     for (const char* what : {"PRAGMA table_info(PLAN_DAT)", "PRAGMA index_list(PLAN_DAT)", "PRAGMA user_version"})
-        for (const platform::Row& row : db->query(QString::fromLatin1(what))) {
-            QStringList values;
-            for (const QVariant& v : row)
-                values << v.toString();
-            result << values.join('|');
-        }
+        for (const platform::Row& row : platform::Database::open(path)->query(QString::fromLatin1(what)))
+            result << QVariant(QVariantList(row.begin(), row.end())).toStringList().join('|');
     return result;
 }
 

@@ -159,7 +159,7 @@ private slots:
     }
 
     // Two copies of the program on two sec.mdb files, and another calendar program. The first
-    // sync sends what is here and takes what is there from today on, texts whole; one with
+    // sync sends what is here and takes what is there from today on, texts, ends and whole days intact; one with
     // nothing new asks the server one question. A change and a deletion on each side go to the
     // other; changed on both sides, the server's version takes the row and the one typed here
     // stays beside it. Both end with the same appointments, none twice, and the purge of past
@@ -169,16 +169,18 @@ private slots:
         Side a(m_env->path("a.mdb")), b(m_env->path("b.mdb"));
         a.add({rec("2000/04/15", "09", "00", "会議"), rec("2000/04/16", "10", "30", " 出張, 大阪; \\ 😀", 0, "本社\n3階", "資料;持参\r\n"),
                rec("2000/04/16", "09", "00", "消す"), rec("2000/04/17", "12", "00", "変える"),
-               rec("2000/04/20", "15", "00", "打合せ"), rec("2000/04/21", "10", "00", "両方")});
+               rec("2000/04/20", "15", "00", "打合せ"), rec("2000/04/21", "10", "00", "両方"),
+               testing::until(rec("2000/04/23", "10", "00", "終わり"), "2000/04/23|11|30"),
+               testing::until(rec("2000/04/24", "00", "00", "連休"), "2000/04/26")});
         b.add({rec("2000/04/21", "10", "00", "両方"), rec("2000/04/22", "10", "00", "B")});
         send("PUT", m_calendar + "s.ics", ics("s", ":20000416T141500", "サーバー"));
         send("PUT", m_calendar + "p.ics", ics("p", ":19990101T090000Z", "過去"));
-        QCOMPARE(sync(a), "sent 6 received 1 deleted 0 conflicts 0");
+        QCOMPARE(sync(a), "sent 8 received 1 deleted 0 conflicts 0");
         QList<QByteArray> asked;
         platform::setHttpRecorder([&](const platform::HttpRequest& r) { asked << r.method; });
         QCOMPARE(sync(a), "sent 0 received 0 deleted 0 conflicts 0");
         QCOMPARE(asked, QList<QByteArray>{"PROPFIND"});
-        QCOMPARE(sync(b), "sent 1 received 6 deleted 0 conflicts 0");
+        QCOMPARE(sync(b), "sent 1 received 8 deleted 0 conflicts 0");
         QCOMPARE(sync(a), "sent 0 received 1 deleted 0 conflicts 0");
         QCOMPARE(b.rows(), a.rows());
         a.db().run("DELETE FROM PLAN_DAT WHERE P_DETAIL = '消す'");
@@ -194,12 +196,13 @@ private slots:
         QCOMPARE(a.rows(), QStringList({"2000/04/15|09|00|会議|1||", "2000/04/16|10|30| 出張, 大阪; \\\\ 😀|0|本社\n3階|資料;持参\r\n",
                                         "2000/04/16|14|15|サーバー|1||", "2000/04/17|13|00|変えた|1||",
                                         "2000/04/20|15|00|打合せ|1||こちらで書いた", "2000/04/20|16|00|打合せ|1||",
-                                        "2000/04/22|16|00|B|1||"}));
+                                        "2000/04/22|16|00|B|1||", "2000/04/23|10|00|終わり|1|||2000/04/23|11|30|0",
+                                        "2000/04/24|00|00|連休|1|||2000/04/26|||1"}));
         QCOMPARE(b.rows(), a.rows());
         m_env->setNow(QDateTime(QDate(2000, 4, 16), QTime(9, 0)));
         a.db().execute(store::purgeAtStartSql("2000/04/16"));
         QCOMPARE(sync(a), "sent 0 received 0 deleted 0 conflicts 0");
-        QCOMPARE(summaries(), QStringList({" 出張\\, 大阪\\; \\\\ 😀", "B", "サーバー", "会議", "変えた", "打合せ", "打合せ", "過去"}));
+        QCOMPARE(summaries(), QStringList({" 出張\\, 大阪\\; \\\\ 😀", "B", "サーバー", "会議", "変えた", "打合せ", "打合せ", "終わり", "連休", "過去"}));
     }
 
     // The row with the highest id, synced yesterday and purged today: a new appointment never

@@ -13,16 +13,12 @@ using testing::box;
 namespace {
 const QString T = QStringLiteral("2000/04/15|");
 
-// "date|hour|minute|subject|importance|place|notice|end date|end hour|end minute|all day"
+// "date|hour|minute|subject|importance|place|notice", then an end as testing::until takes it
 store::PLAN_REC parse(const QString& text)
 {
     const QStringList f = text.split('|');
-    store::PLAN_REC r = testing::rec(f[0], f[1], f[2], f[3], qint16(f.value(4, "1").toInt()), f.value(5), f.value(6));
-    r.END_DATE = f.value(7);
-    r.END_HOUR = f.value(8);
-    r.END_MIN = f.value(9);
-    r.ALL_DAY = f.value(10) == "1";
-    return r;
+    const store::PLAN_REC r = testing::rec(f[0], f[1], f[2], f[3], qint16(f.value(4, "1").toInt()), f.value(5), f.value(6));
+    return f.size() > 7 ? testing::until(r, f.mid(7).join('|')) : r;
 }
 } // namespace
 
@@ -52,7 +48,7 @@ private slots:
             << QStringList{T + "10|00| 会議", T + "10|00| 会議", T + "10|00|会議"} << 1 << MsgAnswer::Yes
             << " 会議 10時00分 !!  " << 2;
         // Appointments that began before today and go on today come first.
-        const QStringList spans{T + "10|00|会議|1|||2000/04/15|11|30", "2000/04/13|00|00|旅行|1|||2000/04/16|||1",
+        const QStringList spans{T + "10|00|会議|1|||2000/04/15|11|30", "2000/04/13|00|00|旅行|1|||2000/04/16",
                                 "2000/04/14|22|00|夜勤|1|||2000/04/15|06|00", "2000/04/14|10|00|昨日|1|||2000/04/14|11|00"};
         QTest::newRow("an end") << spans << 2 << MsgAnswer::Yes << "会議 10時00分〜11時30分 !!  " << 3;
         QTest::newRow("whole days, begun before") << spans << 0 << MsgAnswer::Yes << "旅行 終日〜2000/04/16 !!  " << 3;

@@ -127,11 +127,12 @@ QString purgeOnDemandSql(const QString& today)
 
 QString listTodaySql(const QString& today)
 {
-    // The days-long ones that began earlier come first, found along their own small index.
+    // The days-long ones that began earlier come first, found along their own small index: the
+    // "+" keeps the engine from walking every past row of PLAN_DAT_KEY instead.
     const QString quoted = sqlQuote(today);
     return QStringLiteral("SELECT * FROM (SELECT * FROM PLAN_DAT WHERE END_DATE > P_DATE AND END_DATE >= '") + quoted
-        + QStringLiteral("' AND P_DATE < '") + quoted
-        + QStringLiteral("' ORDER BY P_DATE, P_HOUR, P_MIN) UNION ALL SELECT * FROM PLAN_DAT") + todayCondition(quoted);
+        + QStringLiteral("' AND +P_DATE < '") + quoted
+        + QStringLiteral("' ORDER BY +P_DATE, P_HOUR, P_MIN) UNION ALL SELECT * FROM PLAN_DAT") + todayCondition(quoted);
 }
 
 QString deleteSql(const PLAN_REC& row)

@@ -5,7 +5,6 @@
 #include "support/test_env.h"
 
 #include "store/storage.h"
-#include "sync/sync_engine.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -26,14 +25,11 @@ const QString kFirstSchema = QStringLiteral(
     "INSERT INTO PLAN_DAT VALUES ('2000/04/14','18','00','昨日',1,'',''), ('x','0','0','消えた',1,'',''),"
     " ('2000/04/15','09','00','朝礼',0,'本社','資料'), ('2000/04/15','10','30','会議',2,'',''); DELETE FROM PLAN_DAT WHERE rowid = 2;");
 
-// Replaces env's sec.mdb by a file of the first version, linked to a server as that version did.
-void makeFirstVersion(TestEnv& env)
-{
-    testing::writeBytes(env.dbPath(), {});
-    env.exec(kFirstSchema);
-    calsync::prepareDatabase(*platform::Database::open(env.dbPath()));
-    env.exec("INSERT INTO SYNC_ITEM VALUES ('/c/s.ics', 'server-uid', '1', 0); INSERT INTO SYNC_LINK VALUES (4, '/c/s.ics', '', '');");
-}
+// Makes env's sec.mdb a file of the first version, linked to a server as that version did.
+const QString kFirstVersion = "DROP TABLE PLAN_DAT;" + kFirstSchema + "PRAGMA user_version = 0;"
+    "CREATE TABLE SYNC_ITEM (HREF TEXT PRIMARY KEY, UID TEXT NOT NULL, ETAG TEXT NOT NULL, SERIES INTEGER NOT NULL);"
+    "CREATE TABLE SYNC_LINK (ROW_ID INTEGER PRIMARY KEY, HREF TEXT NOT NULL, DAY TEXT NOT NULL, DIGEST TEXT NOT NULL);"
+    "INSERT INTO SYNC_ITEM VALUES ('/c/s.ics', 'server-uid', '1', 0); INSERT INTO SYNC_LINK VALUES (4, '/c/s.ics', '', '');";
 
 QStringList columnsOf(const QString& path)
 {
@@ -51,78 +47,66 @@ class TestStorage : public QObject {
 private slots:
     void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
 
-    // Started on the first version: every row keeps its values and its rowid as its id, the link
-    // stays with its row, UIDs are those the server and the export knew, and the file as it was
-    // is kept beside it (a copy already there is left alone). The purge of past rows and a new
-    // appointment never reuse an id.
-    void migrates_data()
-    {
-        QTest::addColumn<bool>("backupThere");
-        QTest::newRow("first migration") << false;
-        QTest::newRow("a copy kept from before") << true;
-    }
+    // Started on the first version: the file as it was is kept beside it, every row keeps its
+    // values and its rowid as its id, the link stays with its row, UIDs are those the server and
+    // the export knew, and the tables are those of a new file. A new row never reuses an id.
     void migrates()
     {
-        QFETCH(bool, backupThere);
         TestEnv env;
         const QStringList fresh = columnsOf(env.dbPath());
-        makeFirstVersion(env);
+        env.exec(kFirstVersion);
         const QByteArray before = testing::bytesOf(env.dbPath());
-        const QByteArray backup = backupThere ? QByteArray("older") : before;
-        if (backupThere)
-            testing::writeBytes(env.dbPath() + ".bak", backup);
         {
             testing::StartedMain main;
             QCOMPARE(main.label("TELL_LABEL"), "2件の予定が入っています。");
         }
         QCOMPARE(env.told(), QStringList());
-        QCOMPARE(testing::bytesOf(env.dbPath() + ".bak"), backup);
+        QCOMPARE(testing::bytesOf(env.dbPath() + ".bak"), before);
         QCOMPARE(columnsOf(env.dbPath()), fresh);
         env.insert(testing::rec("2000/04/16", "09", "00", "新規"));
         auto db = platform::Database::open(env.dbPath());
         QStringList rows;
-        for (const auto& r : db->query("SELECT ID, P_DETAIL, UID, ALL_DAY, END_DATE FROM PLAN_DAT ORDER BY ID"))
-            rows << QStringLiteral("%1 %2 %3 %4[%5]").arg(r[0].toString(), r[1].toString(), r[2].toString().left(10),
-                                                          r[3].toString(), r[4].toString());
-        const QString exported = store::firstUid(testing::rec("2000/04/15", "09", "00", "朝礼")).left(10);
-        QCOMPARE(rows.mid(0, 2), QStringList({"3 朝礼 " + exported + " 0[]", "4 会議 server-uid 0[]"}));
+        for (const auto& r : db->query("SELECT ID || ' ' || P_DETAIL || ' ' || UID FROM PLAN_DAT ORDER BY ID"))
+            rows << r[0].toString().left(20);
+        const QString exported = store::firstUid(testing::rec("2000/04/15", "09", "00", "朝礼"));
+        QCOMPARE(rows.mid(0, 2), QStringList({("3 朝礼 " + exported).left(20), "4 会議 server-uid"}));
         QVERIFY2(rows.value(2).startsWith("5 新規 ") && rows.size() == 3, qPrintable(rows.join(", ")));
         QCOMPARE(db->query("SELECT ROW_ID, HREF FROM SYNC_LINK").at(0), platform::Row({4, "/c/s.ics"}));
         QCOMPARE(env.table(), QStringList({"2000/04/15|09|00|朝礼|0|本社|資料", "2000/04/15|10|30|会議|2||",
                                            "2000/04/16|09|00|新規|1||"}));
     }
 
-    // A file that cannot be written shows its appointments as today's and every change says why;
-    // a file of the first version is read into memory for it and stays as it was, and one made by
-    // a newer version says so at start-up.
+    // A file that cannot be written shows today's appointments and every change says why: a file
+    // of the first version is read into memory for it and stays as it was; one made by a newer
+    // version says so at start-up.
     void unwritable_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QFile::Permissions>("permissions");
         QTest::addColumn<QStringList>("told");
-        const QString refused = "データベースに書き込めません（ファイルまたはフォルダーが読み取り専用です）。";
-        const QString oldRefused = refused + "古い版のファイルのため、読むことだけができます。";
+        const QString old = "データベースに書き込めません（ファイルまたはフォルダーが読み取り専用です）。古い版のファイルのため、読むことだけができます。";
         const QString newer = "このデータベースは新しい版のミルドカで作られたため、変更できません（読むことだけができます）。";
         const QString ask = testing::box("昨日以前のデータを削除しますか？", "ﾃﾞｰﾀﾒﾝﾃﾅﾝｽ", platform::MsgIcon::Question,
                                          platform::MsgButtons::YesNo);
-        QTest::newRow("first version, read-only") << "old" << QStringList{oldRefused, ask, oldRefused};
+        QTest::newRow("first version, read-only") << kFirstVersion << QFile::Permissions(QFile::ReadOwner)
+                                                  << QStringList{old, ask, old};
         QTest::newRow("newer version")
-            << "newer" << QStringList{testing::box("このデータベースは新しい版のミルドカで作られたため、読むことだけができます。"
-                                                   "予定の登録・変更・削除はできません。",
-                                                   platform::programTitle(), platform::MsgIcon::Exclamation),
-                                      newer, ask, newer};
+            << "INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/04/14',"
+               " '09', '00', 'a', 1, '', ''), ('2000/04/15', '09', '00', 'b', 1, '', ''), ('2000/04/15', '10', '00', 'c', 1, '', '');"
+               "PRAGMA user_version = 3"
+            << (QFile::ReadOwner | QFile::WriteOwner)
+            << QStringList{testing::box("このデータベースは新しい版のミルドカで作られたため、読むことだけができます。"
+                                        "予定の登録・変更・削除はできません。", platform::programTitle(), platform::MsgIcon::Exclamation),
+                           newer, ask, newer};
     }
     void unwritable()
     {
-        QFETCH(QString, kind);
+        QFETCH(QString, sql);
+        QFETCH(QFile::Permissions, permissions);
         QFETCH(QStringList, told);
         TestEnv env;
-        makeFirstVersion(env);
-        if (kind == "newer") {
-            store::openAppointments(env.dbPath());
-            env.exec("PRAGMA user_version = 3");
-        } else {
-            QVERIFY(QFile::setPermissions(env.dbPath(), QFile::ReadOwner));
-        }
+        env.exec(sql);
+        QVERIFY(QFile::setPermissions(env.dbPath(), permissions));
         const QByteArray before = testing::bytesOf(env.dbPath());
         {
             testing::StartedMain main;
@@ -132,7 +116,7 @@ private slots:
         }
         QCOMPARE(env.told(), told);
         QCOMPARE(testing::bytesOf(env.dbPath()), before);
-        QCOMPARE(QFile::exists(env.dbPath() + ".bak"), kind == "newer");
+        QVERIFY(!QFile::exists(env.dbPath() + ".bak"));
     }
 };
 

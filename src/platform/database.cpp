@@ -417,6 +417,10 @@ void Recordset::moveNext()
 
 int Recordset::columnIndex(const QString& column) const
 {
+    // The program names columns as the table spells them: the exact match is found first, the
+    // case-insensitive one (as the original engine allowed) only after it.
+    if (const qsizetype exact = m_columns.indexOf(column); exact >= 0)
+        return int(exact);
     for (int i = 0; i < m_columns.size(); ++i)
         if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0)
             return i;

@@ -360,6 +360,11 @@ void SyncEngine::replaceItem(platform::Database& db, const Response& item)
             id = single ? store::insert(db, row.rec, row.uid, item.data) : store::insert(db, row.rec);
             ++m_report.received;
         }
+        // The event as the server has it now, to be written back from: a change there that the
+        // row does not show (an attendee more) must not be undone by the next change here.
+        if (rows.size() == 1 && !row.recurring)
+            db.run(QStringLiteral("UPDATE PLAN_DAT SET UID = ?, SOURCE = ? WHERE ID = ?"),
+                   {row.uid, QString::fromUtf8(item.data), id});
         link(db, id, item.href, row.rec);
     }
     for (const auto& [stored, changedHere] : here) {
@@ -503,12 +508,15 @@ void SyncEngine::change(const store::StoredRow& row, const QString& href, const 
     const std::optional<QByteArray> body = eventBody(row, uid);
     if (!body)
         return;
-    request(put(m_account, href, *body, etag), [this, row, href](const platform::HttpReply& reply) {
+    request(put(m_account, href, *body, etag), [this, row, href, body](const platform::HttpReply& reply) {
         if (succeeded(reply)) {
             ++m_report.sent;
             record([=](platform::Database& db) {
                 db.run(QStringLiteral("UPDATE SYNC_ITEM SET ETAG = ? WHERE HREF = ?"), {QString::fromLatin1(reply.etag), href});
                 link(db, row.id, href, row.rec);
+                // What the server holds now, so the next change raises SEQUENCE again from there.
+                db.run(QStringLiteral("UPDATE PLAN_DAT SET SOURCE = ? WHERE ID = ? AND SOURCE IS NOT NULL"),
+                       {QString::fromUtf8(*body), row.id});
             });
         } else if (reply.status == 412 || reply.status == 404) {
             // Changed or deleted there too: the row goes its own way and is sent as a new event;

@@ -1,4 +1,4 @@
--- The appointment table, version 2 (PRAGMA user_version; the first version had none and reads
+-- The appointment table, version 3 (PRAGMA user_version; the first version had none and reads
 -- as 0). Values are always written as text in fixed forms (date YYYY/MM/DD, hour and minute two
 -- digits), so the column sizes are checked here: a text longer than its column is refused when
 -- the row is committed. src/store/storage.cpp brings an older file to this version; a change
@@ -25,7 +25,12 @@ CREATE TABLE PLAN_DAT (
     ALL_DAY      INTEGER NOT NULL DEFAULT 0  CONSTRAINT ALL_DAY_FLAG  CHECK (ALL_DAY IN (0, 1)),
     -- The calendar an event from a file or a server came in, as it came: written back with only
     -- what was changed here replaced, so nothing another program wrote is lost.
-    SOURCE       TEXT
+    SOURCE       TEXT,
+    -- An occurrence of a repeating appointment: its series, the start the rule gave it (its
+    -- RECURRENCE-ID, on the series' clock), and whether it was changed here alone.
+    SERIES_ID     INTEGER,
+    RECURRENCE_ID TEXT    NOT NULL DEFAULT '',
+    EXCEPTION     INTEGER NOT NULL DEFAULT 0 CONSTRAINT EXCEPTION_FLAG CHECK (EXCEPTION IN (0, 1))
 ) STRICT;
 
 -- Date first: today's count and list, both purges and the duplicate check all select
@@ -34,4 +39,26 @@ CREATE INDEX PLAN_DAT_KEY ON PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL);
 -- The few appointments that go on past their first day, for today's count and list.
 CREATE INDEX PLAN_DAT_UNTIL ON PLAN_DAT (END_DATE) WHERE END_DATE > P_DATE;
 
-PRAGMA user_version = 2;
+CREATE INDEX PLAN_DAT_SERIES ON PLAN_DAT (SERIES_ID, RECURRENCE_ID) WHERE SERIES_ID IS NOT NULL;
+
+-- A repeating appointment, kept as its rule; its occurrences are PLAN_DAT rows made up to a year
+-- ahead (HORIZON, the last day made) and made further at each start and day turn.
+CREATE TABLE PLAN_SERIES (
+    ID           INTEGER PRIMARY KEY AUTOINCREMENT,
+    UID          TEXT    NOT NULL,
+    DTSTART      TEXT    NOT NULL, -- "YYYYMMDDTHHMMSS" on the series' clock, or "YYYYMMDD" for whole days
+    TZID         TEXT    NOT NULL DEFAULT '', -- empty: this machine's local time
+    RRULE        TEXT    NOT NULL DEFAULT '',
+    RDATE        TEXT    NOT NULL DEFAULT '', -- comma lists of times in DTSTART's form
+    EXDATE       TEXT    NOT NULL DEFAULT '',
+    P_DETAIL     TEXT    NOT NULL,
+    P_IMPORTANCE INTEGER NOT NULL,
+    P_PLACE      TEXT    NOT NULL,
+    P_NOTICE     TEXT    NOT NULL,
+    LENGTH       INTEGER NOT NULL DEFAULT -1, -- seconds from start to end; -1: no end
+    ALL_DAY      INTEGER NOT NULL DEFAULT 0,
+    HORIZON      TEXT    NOT NULL DEFAULT '',
+    SOURCE       TEXT
+) STRICT;
+
+PRAGMA user_version = 3;

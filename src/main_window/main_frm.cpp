@@ -21,6 +21,7 @@
 #include "state/text.h"
 #include "store/plan_store.h"
 #include "store/search_index.h"
+#include "store/series_store.h"
 #include "store/storage.h"
 #include "sync_settings/sync_control.h"
 #include "sync_settings/sync_settings_dialog.h"
@@ -321,6 +322,14 @@ void MAIN_FRM::setDay()
     showGreeting();
     if (purge)
         platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
+    // Repeating appointments get their rows for the year from today: a series never runs out.
+    platform::reported(this, [this, today, purge] {
+        if (m_module.db().writable()) {
+            store::extendSeries(m_module.db(), today);
+            if (purge)
+                store::purgeEndedSeries(m_module.db(), today);
+        }
+    });
 }
 
 void MAIN_FRM::showGreeting()
@@ -440,7 +449,10 @@ void MAIN_FRM::mnuData_Click()
 {
     if (!platform::askYesNo(this, kPurgeQuestion, kPurgeTitle, platform::MsgAnswer::Yes))
         return;
-    if (!platform::reported(this, [this] { m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR)); }))
+    if (!platform::reported(this, [this] {
+            m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR));
+            store::purgeEndedSeries(m_module.db(), platform::Clock::now().date());
+        }))
         return;
     platform::messageBox(this, {kPurged, platform::programTitle(), platform::MsgIcon::None, platform::MsgButtons::Ok,
                                 platform::MsgAnswer::Ok});

@@ -1,0 +1,194 @@
+// Repeating appointments: the form's choices as rules and the dates they give, rules that must
+// not run away, and changing or deleting one occurrence, the later ones or all of them through
+// the real windows and the real table.
+#include "plan_entry/plan_frm.h"
+#include "recurrence/recurrence.h"
+#include "series_question/series_question.h"
+#include "store/series_store.h"
+#include "support/test_env.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using platform::MsgAnswer;
+using recurrence::Ending;
+using recurrence::Repeat;
+
+class TestSeries : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { qputenv("TZ", "Asia/Tokyo"), tzset(); }
+    void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    // Each choice of the form for a first date: its caption, its rule and its first dates. A day a
+    // month or year lacks is skipped; a zoned series keeps its wall-clock time across a change of
+    // daylight-saving time, which moves it here.
+    void choices_data()
+    {
+        QTest::addColumn<QDate>("first");
+        QTest::addColumn<Repeat>("repeat");
+        QTest::addColumn<Ending>("ending");
+        QTest::addColumn<QString>("tzid");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QByteArray>("rule");
+        QTest::addColumn<QString>("dates"); // the first four, local time
+        const QDate wed(2000, 4, 19);
+        QTest::newRow("daily, 3 times") << wed << Repeat::Daily << Ending::Count << "" << "毎日" << QByteArray("FREQ=DAILY;COUNT=3")
+                                        << "2000/04/19 10:30,2000/04/20 10:30,2000/04/21 10:30";
+        QTest::newRow("weekdays") << QDate(2000, 4, 21) << Repeat::Weekdays << Ending::Never << "" << "平日（月〜金）"
+                                  << QByteArray("FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR")
+                                  << "2000/04/21 10:30,2000/04/24 10:30,2000/04/25 10:30,2000/04/26 10:30";
+        QTest::newRow("weekly until") << wed << Repeat::Weekly << Ending::Until << "" << "毎週（水曜日）"
+                                      << QByteArray("FREQ=WEEKLY;BYDAY=WE;UNTIL=20000503T235959")
+                                      << "2000/04/19 10:30,2000/04/26 10:30,2000/05/03 10:30";
+        QTest::newRow("every other week") << wed << Repeat::Biweekly << Ending::Never << "" << "隔週（水曜日）"
+                                          << QByteArray("FREQ=WEEKLY;INTERVAL=2;BYDAY=WE")
+                                          << "2000/04/19 10:30,2000/05/03 10:30,2000/05/17 10:30,2000/05/31 10:30";
+        QTest::newRow("the 31st") << QDate(2000, 1, 31) << Repeat::MonthlyByDate << Ending::Never << "" << "毎月（31日）"
+                                  << QByteArray("FREQ=MONTHLY;BYMONTHDAY=31")
+                                  << "2000/01/31 10:30,2000/03/31 10:30,2000/05/31 10:30,2000/07/31 10:30";
+        QTest::newRow("second Wednesday") << QDate(2000, 4, 12) << Repeat::MonthlyByWeekday << Ending::Never << ""
+                                          << "毎月（第2水曜日）" << QByteArray("FREQ=MONTHLY;BYDAY=2WE")
+                                          << "2000/04/12 10:30,2000/05/10 10:30,2000/06/14 10:30,2000/07/12 10:30";
+        QTest::newRow("fifth Wednesday") << QDate(2000, 3, 29) << Repeat::MonthlyByWeekday << Ending::Never << ""
+                                         << "毎月（第5水曜日）" << QByteArray("FREQ=MONTHLY;BYDAY=5WE")
+                                         << "2000/03/29 10:30,2000/05/31 10:30,2000/08/30 10:30,2000/11/29 10:30";
+        QTest::newRow("29th of February") << QDate(2000, 2, 29) << Repeat::Yearly << Ending::Never << "" << "毎年（2月29日）"
+                                          << QByteArray("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29")
+                                          << "2000/02/29 10:30,2004/02/29 10:30,2008/02/29 10:30,2012/02/29 10:30";
+        QTest::newRow("Berlin across summer time") << QDate(2000, 3, 20) << Repeat::Weekly << Ending::Never << "Europe/Berlin"
+                                                   << "毎週（月曜日）" << QByteArray("FREQ=WEEKLY;BYDAY=MO")
+                                                   << "2000/03/20 18:30,2000/03/27 17:30,2000/04/03 17:30,2000/04/10 17:30";
+    }
+    void choices()
+    {
+        QFETCH(QDate, first);
+        QFETCH(Repeat, repeat);
+        QFETCH(Ending, ending);
+        QFETCH(QString, tzid);
+        QFETCH(QString, caption);
+        QFETCH(QByteArray, rule);
+        QFETCH(QString, dates);
+        QCOMPARE(recurrence::repeatCaptions(first).at(int(repeat)), caption);
+        QCOMPARE(recurrence::ruleFor(repeat, first, ending, 3, QDate(2000, 5, 3)), rule);
+        QCOMPARE(recurrence::repeatOf(rule, first), repeat);
+        const recurrence::Pattern pattern{{first, QTime(10, 30)}, tzid, rule, {}, {}};
+        QStringList shown;
+        for (const auto& o : recurrence::expand(pattern, first, first.addYears(20)).occurrences)
+            shown << o.start.toString("yyyy/MM/dd HH:mm");
+        QCOMPARE(shown.mid(0, 4).join(','), dates);
+    }
+
+    // Rules that would make thousands of rows, or search for ever, are refused or cut.
+    void bounds_data()
+    {
+        QTest::addColumn<QByteArray>("rule");
+        QTest::addColumn<recurrence::Verdict>("verdict");
+        QTest::addColumn<int>("count");
+        QTest::newRow("by the hour") << QByteArray("FREQ=HOURLY") << recurrence::Verdict::Refused << 0;
+        QTest::newRow("by the minute") << QByteArray("FREQ=MINUTELY;COUNT=5") << recurrence::Verdict::Refused << 0;
+        QTest::newRow("no date at all") << QByteArray("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30") << recurrence::Verdict::Refused << 0;
+        QTest::newRow("unreadable") << QByteArray("FREQ=SOMETIMES") << recurrence::Verdict::Refused << 0;
+        QTest::newRow("a million times") << QByteArray("FREQ=DAILY;COUNT=1000000") << recurrence::Verdict::Capped
+                                         << recurrence::kMaxOccurrences;
+    }
+    void bounds()
+    {
+        QFETCH(QByteArray, rule);
+        QFETCH(recurrence::Verdict, verdict);
+        QFETCH(int, count);
+        const auto e = recurrence::expand({{QDate(2000, 4, 15), QTime(9, 0)}, {}, rule, {}, {}}, QDate(2000, 1, 1), QDate(2100, 1, 1));
+        QCOMPARE(e.verdict, verdict);
+        QCOMPARE(int(e.occurrences.size()), count);
+    }
+
+    // Typed in the form: the choice's caption follows the date, the series is one record and its
+    // occurrences rows from today to a year ahead.
+    void typedInTheForm()
+    {
+        testing::TestEnv env;
+        state::Module1 module;
+        module.SEC_DB = platform::Database::open(env.dbPath());
+        PLAN_FRM form(module);
+        QVERIFY(form.prepare());
+        CHILD(date, QDateEdit, &form, "DATE_DTP");
+        CHILD(repeat, QComboBox, &form, "REPEAT_LST");
+        CHILD(ending, QComboBox, &form, "REPEAT_END_LST");
+        CHILD(count, QSpinBox, &form, "REPEAT_COUNT_SPN");
+        CHILD(detail, QLineEdit, &form, "DETAIL_TEXT");
+        date->setDate(QDate(2000, 5, 31));
+        repeat->setCurrentIndex(int(Repeat::MonthlyByDate));
+        QCOMPARE(repeat->currentText(), "毎月（31日）");
+        QVERIFY(!count->isEnabled());
+        ending->setCurrentIndex(int(Ending::Count));
+        count->setValue(4);
+        detail->setText("月末締め");
+        form.OK_BTN_Click();
+        QCOMPARE(env.count("P_DETAIL = '月末締め' AND SERIES_ID IS NOT NULL"), 4);
+        QCOMPARE(env.rows("P_DETAIL = '月末締め'").last().P_DATE, "2000/10/31");
+        QCOMPARE(repeat->currentIndex(), 0);
+        form.close();
+    }
+
+    // Changing or deleting an occurrence asks which; each answer does what other calendars do.
+    void occurrenceChanges_data()
+    {
+        QTest::addColumn<bool>("deleting");
+        QTest::addColumn<MsgAnswer>("answer");
+        QTest::addColumn<QString>("rule");   // the first series' rule afterwards
+        QTest::addColumn<QString>("exdate");
+        QTest::addColumn<QString>("dates");  // the weekly rows from 04/19 on, with subjects
+        const QString all = "04/19 定例,04/26 定例,05/03 定例,05/10 定例";
+        QTest::newRow("cancel") << false << MsgAnswer::Cancel << "FREQ=WEEKLY;BYDAY=WE;COUNT=4" << "" << all;
+        QTest::newRow("change this one") << false << MsgAnswer::First << "FREQ=WEEKLY;BYDAY=WE;COUNT=4" << ""
+                                         << "04/19 定例,04/26 定例!,05/03 定例,05/10 定例";
+        QTest::newRow("change from here on") << false << MsgAnswer::Second << "FREQ=WEEKLY;BYDAY=WE;UNTIL=20000426T102959" << ""
+                                             << "04/19 定例,04/26 定例!,05/03 定例!,05/10 定例!";
+        QTest::newRow("change all") << false << MsgAnswer::Third << "FREQ=WEEKLY;BYDAY=WE;COUNT=4" << ""
+                                    << "04/19 定例!,04/26 定例!,05/03 定例!,05/10 定例!";
+        QTest::newRow("delete this one") << true << MsgAnswer::First << "FREQ=WEEKLY;BYDAY=WE;COUNT=4" << "20000426T103000"
+                                         << "04/19 定例,05/03 定例,05/10 定例";
+        QTest::newRow("delete from here on") << true << MsgAnswer::Second << "FREQ=WEEKLY;BYDAY=WE;UNTIL=20000426T102959" << ""
+                                             << "04/19 定例";
+        QTest::newRow("delete all") << true << MsgAnswer::Third << "" << "" << "";
+    }
+    void occurrenceChanges()
+    {
+        QFETCH(bool, deleting);
+        QFETCH(MsgAnswer, answer);
+        QFETCH(QString, rule);
+        QFETCH(QString, exdate);
+        QFETCH(QString, dates);
+        testing::TestEnv env;
+        state::Module1 module;
+        module.SEC_DB = platform::Database::open(env.dbPath());
+        const QDate today(2000, 4, 15);
+        store::addSeries(module.db(), store::seriesFor(testing::rec("2000/04/19", "10", "30", "定例"), "FREQ=WEEKLY;BYDAY=WE;COUNT=4"), today);
+        const auto second = module.db().query("SELECT " + store::kRowColumns + " FROM PLAN_DAT WHERE P_DATE = '2000/04/26'");
+        const store::StoredRow row = store::storedRow(second.at(0));
+        env.answer(answer);
+        const auto ask = [&] {
+            PLAN_FRM form(module);
+            form.prepareChange(row);
+            form.findChild<QLineEdit*>("DETAIL_TEXT")->setText("定例!");
+            form.OK_BTN_Click();
+            form.close();
+        };
+        const auto remove = [&] {
+            store::deleteOccurrence(module.db(), row.id, *series_question::ask(nullptr, true), today);
+        };
+        deleting ? remove() : ask();
+        QStringList shown;
+        for (const auto& r : env.rows())
+            shown << r.P_DATE.mid(5) + ' ' + r.P_DETAIL;
+        shown.sort();
+        QCOMPARE(shown.join(','), dates);
+        const auto first = module.db().query("SELECT RRULE, EXDATE FROM PLAN_SERIES ORDER BY ID");
+        QCOMPARE(first.empty() ? QString() : first.at(0).at(0).toString(), rule);
+        QCOMPARE(first.empty() ? QString() : first.at(0).at(1).toString(), exdate);
+        QCOMPARE(env.prompts().last(), deleting ? "繰り返しの予定です。どの予定を削除しますか？" : "繰り返しの予定です。どの予定を変更しますか？");
+    }
+};
+
+QTEST_MAIN(TestSeries)
+#include "test_series.moc"

@@ -582,7 +582,8 @@ void SyncEngine::localPass()
     // them from here.
     for (const platform::Row& row : db.query(QStringLiteral("SELECT ") + kRowOf
                                              + QStringLiteral(" FROM PLAN_DAT p WHERE p.P_DATE >= ?"
-                                                              " AND p.rowid NOT IN (SELECT ROW_ID FROM SYNC_LINK)"),
+                                                              " AND p.rowid NOT IN (SELECT ROW_ID FROM SYNC_LINK)"
+                                                              " AND p.SERIES_ID IS NULL"), // a series goes whole
                                              {m_today}))
         create(store::storedRow(row), false);
     for (const Linked& l : changed)

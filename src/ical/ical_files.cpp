@@ -1,6 +1,7 @@
 #include "ical/ical_files.h"
 
 #include "ical/ical_conversion.h"
+#include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <map>
 
 namespace ical {
 namespace {
@@ -96,7 +99,7 @@ ImportReport importFile(platform::Database& db, const QString& path, const QDate
 
 ReadResult readFile(const QString& path, const QDate& today)
 {
-    return readCalendar(readWhole(path), today);
+    return readCalendar(readWhole(path), today, true);
 }
 
 ImportReport addRows(platform::Database& db, const ReadResult& read)
@@ -110,10 +113,29 @@ ImportReport addRows(platform::Database& db, const ReadResult& read)
     report.notRead = read.notRead;
     report.oversized = read.oversized;
     report.unknownZone = read.unknownZone;
+    report.shortened = read.shortenedSeries;
     // Rows added earlier in this import are in the table by now, so the same check finds a
     // repeated event within the file as well.
     platform::Transaction transaction(db);
+    // A repeating event is one series; its changed occurrences go with it as its exceptions.
+    std::map<QString, std::vector<std::pair<QString, store::PLAN_REC>>> exceptions;
+    for (const store::Series& series : read.series)
+        exceptions[series.uid];
+    for (const ImportedRow& row : read.rows)
+        if (!row.recurrenceId.isEmpty() && exceptions.count(row.uid))
+            exceptions[row.uid].emplace_back(row.recurrenceId, row.rec);
+    for (const store::Series& series : read.series) {
+        // The same series read again (the file imported twice) is there already.
+        if (!db.query(QStringLiteral("SELECT 1 FROM PLAN_SERIES WHERE UID = ?"), {series.uid}).empty()) {
+            ++report.duplicates;
+            continue;
+        }
+        store::addSeries(db, series, platform::Clock::now().date(), exceptions[series.uid]);
+        ++report.added;
+    }
     for (const ImportedRow& row : read.rows) {
+        if (!row.recurrenceId.isEmpty() && exceptions.count(row.uid))
+            continue;
         if (isStored(db, row.rec)) {
             ++report.duplicates;
             continue;

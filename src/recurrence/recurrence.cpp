@@ -2,6 +2,7 @@
 
 #include "ical/ical_bounds.h"
 
+#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <libical/ical.h>
@@ -54,6 +55,15 @@ Wall wallOf(const icaltimetype& t, bool isDate)
 }
 
 } // namespace
+
+QTimeZone zoneOf(const QString& tzid)
+{
+    // "UTC+09:00": a fixed offset, for a zone no database names.
+    static const QRegularExpression offset(QStringLiteral("^UTC([+-])(\\d\\d):(\\d\\d)$"));
+    if (const QRegularExpressionMatch m = offset.match(tzid); m.hasMatch())
+        return QTimeZone((m.captured(1) == QLatin1String("-") ? -1 : 1) * (m.captured(2).toInt() * 3600 + m.captured(3).toInt() * 60));
+    return tzid.isEmpty() || !QTimeZone::isTimeZoneIdAvailable(tzid.toUtf8()) ? QTimeZone() : QTimeZone(tzid.toUtf8());
+}
 
 QStringList repeatCaptions(const QDate& first)
 {
@@ -135,7 +145,7 @@ QDateTime localStart(const Wall& wall, const QString& tzid)
     if (!wall.time.isValid())
         return QDateTime(wall.date, QTime(0, 0));
     if (!tzid.isEmpty())
-        if (const QTimeZone zone(tzid.toUtf8()); zone.isValid())
+        if (const QTimeZone zone = zoneOf(tzid); zone.isValid())
             return QDateTime(wall.date, wall.time, zone).toLocalTime();
     return QDateTime(wall.date, wall.time);
 }
@@ -144,7 +154,7 @@ Expansion expand(const Pattern& pattern, const QDate& first, const QDate& last)
 {
     Expansion result;
     const bool isDate = !pattern.start.time.isValid();
-    const QTimeZone zone = pattern.tzid.isEmpty() || isDate ? QTimeZone() : QTimeZone(pattern.tzid.toUtf8());
+    const QTimeZone zone = isDate ? QTimeZone() : zoneOf(pattern.tzid);
     const auto local = [&](const Wall& wall) {
         return zone.isValid() ? QDateTime(wall.date, wall.time, zone).toLocalTime()
                               : QDateTime(wall.date, isDate ? QTime(0, 0) : wall.time);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTime>
+#include <QTimeZone>
 
 #include <vector>
 
@@ -75,6 +76,8 @@ struct Expansion {
 // The occurrences whose local start falls on a day from first to last (both included).
 Expansion expand(const Pattern& pattern, const QDate& first, const QDate& last);
 
+// The zone a series' TZID names, also a fixed offset written "UTC+09:00"; invalid for none.
+QTimeZone zoneOf(const QString& tzid);
 // A wall-clock time of the series as this machine's local time.
 QDateTime localStart(const Wall& wall, const QString& tzid);
 

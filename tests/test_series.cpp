@@ -187,6 +187,46 @@ private slots:
         QVERIFY(env.prompts().contains(deleting ? "繰り返しの予定です。どの予定を削除しますか？" : "繰り返しの予定です。どの予定を変更しますか？"));
         QCOMPARE(time, deleting ? "10時30分（繰り返し）" : "");
     }
+
+    // A file keeps series whole both ways: one typed here with a changed and a deleted occurrence,
+    // and one from another program in its own zone with an exclusion and a moved occurrence, go
+    // out as two events with their rules and exceptions and come back as the same rows.
+    void filesKeepSeriesWhole()
+    {
+        testing::TestEnv env;
+        testing::StartedMain main;
+        platform::Database& db = main.module.db();
+        const QDate today(2000, 4, 15);
+        store::addSeries(db, store::seriesFor(testing::rec("2000/04/15", "10", "30", "定例"), "FREQ=WEEKLY;BYDAY=SA;COUNT=4"), today);
+        const auto idOn = [&](const QString& day) { return db.query("SELECT ID FROM PLAN_DAT WHERE P_DATE = ?", {day}).at(0).at(0).toLongLong(); };
+        store::changeOccurrence(db, idOn("2000/04/22"), testing::rec("2000/04/22", "11", "00", "定例!"), store::Scope::ThisOnly, {}, today);
+        store::deleteOccurrence(db, idOn("2000/04/29"), store::Scope::ThisOnly, today);
+        QVERIFY(testing::writeBytes(env.path("in.ics"),
+            "BEGIN:VCALENDAR\nPRODID:-//x//EN\nVERSION:2.0\nBEGIN:VEVENT\nUID:b@x\nDTSTART;TZID=Europe/Berlin:20000410T100000\n"
+            "DURATION:PT1H\nRRULE:FREQ=WEEKLY;COUNT=4\nEXDATE;TZID=Europe/Berlin:20000417T100000\nSUMMARY:ベルリン\n"
+            "ATTENDEE:mailto:a@x\nEND:VEVENT\nBEGIN:VEVENT\nUID:b@x\nRECURRENCE-ID;TZID=Europe/Berlin:20000424T100000\n"
+            "DTSTART;TZID=Europe/Berlin:20000424T120000\nSUMMARY:ベルリン（変更）\nEND:VEVENT\nEND:VCALENDAR\n"));
+        env.answerFile(env.path("in.ics"));
+        main.action("actionImportIcal")->trigger();
+        QStringList before = env.table();
+        before.sort();
+        QCOMPARE(before, QStringList({"2000/04/15|10|30|定例|1||", "2000/04/22|11|00|定例!|1||", "2000/04/24|19|00|ベルリン（変更）|1||",
+                                      "2000/05/01|17|00|ベルリン|1|||2000/05/01|18|00|0", "2000/05/06|10|30|定例|1||"}));
+        env.answerFile(env.path("out.ics"));
+        main.action("actionExportIcal")->trigger();
+        const QStringList lines = QString::fromUtf8(testing::bytesOf(env.path("out.ics"))).split("\r\n");
+        QCOMPARE(lines.filter("BEGIN:VEVENT").size(), 4);
+        for (const char* line : {"RRULE:FREQ=WEEKLY;COUNT=4;BYDAY=SA", "EXDATE:20000429T103000", "RECURRENCE-ID:20000422T103000",
+                                 "RRULE:FREQ=WEEKLY;COUNT=4", "EXDATE;TZID=Europe/Berlin:20000417T100000",
+                                 "RECURRENCE-ID;TZID=Europe/Berlin:20000424T100000", "TZID:Europe/Berlin", "ATTENDEE:mailto:a@x"})
+            QVERIFY2(lines.contains(line), line);
+        env.exec("DELETE FROM PLAN_DAT; DELETE FROM PLAN_SERIES");
+        env.answerFile(env.path("out.ics"));
+        main.action("actionImportIcal")->trigger();
+        QStringList after = env.table();
+        after.sort();
+        QCOMPARE(after, before);
+    }
 };
 
 QTEST_MAIN(TestSeries)

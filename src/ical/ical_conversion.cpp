@@ -860,6 +860,108 @@ QByteArray keptCalendar(const QByteArray& source, const store::PLAN_REC& row, co
     return source.left(events[0].first) + componentText(parsed->event) + source.mid(events[0].second);
 }
 
+namespace {
+
+// A time of a series as a property's parameters and value: a date, a floating time, UTC, or a
+// time in its zone (whose VTIMEZONE the calendar then needs). A fixed offset goes as UTC.
+QByteArray timeValue(const recurrence::Wall& wall, const QString& tzid, QString& zoneNeeded)
+{
+    if (!wall.time.isValid())
+        return ";VALUE=DATE:" + wall.key().toLatin1();
+    if (tzid.isEmpty())
+        return ":" + wall.key().toLatin1();
+    if (tzid.startsWith(QLatin1String("UTC"))) {
+        const QDateTime utc = QDateTime(wall.date, wall.time, recurrence::zoneOf(tzid)).toUTC();
+        return ":" + recurrence::Wall{utc.date(), utc.time()}.key().toLatin1() + "Z";
+    }
+    zoneNeeded = tzid;
+    return ";TZID=" + tzid.toUtf8() + ":" + wall.key().toLatin1();
+}
+
+void addTime(icalcomponent* e, const char* name, const recurrence::Wall& wall, const QString& tzid, QString& zoneNeeded)
+{
+    if (icalproperty* p = icalproperty_new_from_string((QByteArray(name) + timeValue(wall, tzid, zoneNeeded)).constData()))
+        icalcomponent_add_property(e, p);
+}
+
+// The VTIMEZONE of a zone for a file: the one the series came with, else the time-zone database's.
+QByteArray zoneText(const QString& tzid, const QByteArray& source)
+{
+    static const QRegularExpression named(QStringLiteral("(?:^|\\n)TZID[^:\\r\\n]*:([^\\r\\n]*)"));
+    for (const auto& [begin, end] : rawBlocks(source, "VTIMEZONE")) {
+        QByteArray zone = source.mid(begin, end - begin);
+        if (named.match(QString::fromUtf8(zone)).captured(1).trimmed() == tzid)
+            return zone.endsWith('\n') ? zone : zone + "\r\n";
+    }
+    icaltimezone* builtin = icaltimezone_get_builtin_timezone(tzid.toUtf8().constData());
+    icalcomponent* component = builtin ? icaltimezone_get_component(builtin) : nullptr;
+    if (!component)
+        return {};
+    Component copy(icalcomponent_new_clone(component), icalcomponent_free);
+    // Named as the events name it, not by libical's own prefixed name.
+    if (icalproperty* name = icalcomponent_get_first_property(copy.get(), ICAL_TZID_PROPERTY))
+        icalproperty_set_tzid(name, tzid.toUtf8().constData());
+    return componentText(copy.get());
+}
+
+} // namespace
+
+QByteArray seriesText(const store::Series& series, const std::vector<std::pair<QString, store::PLAN_REC>>& exceptions,
+                      const QDateTime& stamp, ZoneTexts& zones)
+{
+    const QString& tzid = series.pattern.tzid;
+    const store::PLAN_REC first = store::occurrenceRow(series, recurrence::localStart(series.pattern.start, tzid));
+    Component root(nullptr, icalcomponent_free);
+    icalcomponent* master = nullptr;
+    if (!series.source.isEmpty()) {
+        root.reset(icalparser_parse_string(series.source.constData()));
+        icalcomponent* calendar = root && icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT ? root.get() : nullptr;
+        for (icalcomponent* e = calendar ? icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT) : nullptr; e && !master;
+             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT))
+            if (!icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
+                master = e;
+    }
+    if (!master) {
+        root.reset(icalparser_parse_string(eventText(first, series.uid, stamp).constData()));
+        master = root.get();
+    } else {
+        // What another program wrote stays; the texts are the series' own.
+        for (icalproperty_kind kind : {ICAL_SUMMARY_PROPERTY, ICAL_LOCATION_PROPERTY, ICAL_DESCRIPTION_PROPERTY, ICAL_PRIORITY_PROPERTY})
+            removeAll(master, kind);
+        for (const char* exact : {kExactSummary, kExactLocation, kExactDescription})
+            removeAll(master, ICAL_X_PROPERTY, exact);
+        addText(master, icalproperty_new_summary, kExactSummary, series.texts.P_DETAIL);
+        addText(master, icalproperty_new_location, kExactLocation, series.texts.P_PLACE);
+        addText(master, icalproperty_new_description, kExactDescription, series.texts.P_NOTICE);
+        icalcomponent_add_property(master, icalproperty_new_priority(priorityOf(series.texts.P_IMPORTANCE)));
+        icalcomponent_set_uid(master, series.uid.toUtf8().constData());
+    }
+    for (icalproperty_kind kind : {ICAL_DTSTART_PROPERTY, ICAL_DTEND_PROPERTY, ICAL_DURATION_PROPERTY, ICAL_RRULE_PROPERTY,
+                                   ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY})
+        removeAll(master, kind);
+    QString zoneNeeded;
+    addTime(master, "DTSTART", series.pattern.start, tzid, zoneNeeded);
+    if (series.length >= 0)
+        icalcomponent_add_property(master, icalproperty_new_duration(icaldurationtype_from_int(int(series.length))));
+    if (!series.pattern.rule.isEmpty())
+        if (icalproperty* rule = icalproperty_new_from_string(("RRULE:" + series.pattern.rule).constData()))
+            icalcomponent_add_property(master, rule);
+    for (const recurrence::Wall& wall : series.pattern.rdates)
+        addTime(master, "RDATE", wall, tzid, zoneNeeded);
+    for (const recurrence::Wall& wall : series.pattern.exdates)
+        addTime(master, "EXDATE", wall, tzid, zoneNeeded);
+    QByteArray text = componentText(master);
+    for (const auto& [recurrenceId, row] : exceptions) {
+        Component changed(icalparser_parse_string(eventText(row, series.uid, stamp).constData()), icalcomponent_free);
+        addTime(changed.get(), "RECURRENCE-ID", recurrence::Wall::fromKey(recurrenceId), tzid, zoneNeeded);
+        text += componentText(changed.get());
+    }
+    if (!zoneNeeded.isEmpty() && !zones.contains(zoneNeeded))
+        if (const QByteArray zone = zoneText(zoneNeeded, series.source); !zone.isEmpty())
+            zones.insert(zoneNeeded, zone);
+    return text;
+}
+
 QByteArray calendarText(const QByteArray& events)
 {
     return QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kProductId + QByteArrayLiteral("\r\n") + events

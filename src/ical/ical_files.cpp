@@ -62,8 +62,9 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
     const QDateTime stamp = now.toUTC(); // once: each conversion from local time asks the system
 
     ZoneTexts zones;
+    // A series goes as one event with its rule and its changed occurrences, never as its rows.
     db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns
-                      + QStringLiteral(", SOURCE FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, ID"),
+                      + QStringLiteral(", SOURCE FROM PLAN_DAT WHERE SERIES_ID IS NULL ORDER BY P_DATE, P_HOUR, P_MIN, ID"),
                   {}, [&](const platform::Row& values) {
                       const store::StoredRow row = store::storedRow(values);
                       const QByteArray source = values.back().toString().toUtf8();
@@ -72,6 +73,16 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
                       ++count;
                       return true;
                   });
+    for (const store::Series& series : store::allSeries(db)) {
+        std::vector<std::pair<QString, store::PLAN_REC>> exceptions;
+        for (const platform::Row& values : db.query(QStringLiteral("SELECT ") + store::kRowColumns
+                                                        + QStringLiteral(", RECURRENCE_ID FROM PLAN_DAT WHERE SERIES_ID = ?"
+                                                                         " AND EXCEPTION = 1 ORDER BY RECURRENCE_ID"),
+                                                    {series.id}))
+            exceptions.emplace_back(values.back().toString(), store::storedRow(values).rec);
+        events += seriesText(series, exceptions, stamp, zones);
+        ++count;
+    }
     QByteArray zoneText;
     for (const QByteArray& zone : std::as_const(zones))
         zoneText += zone;

@@ -160,6 +160,23 @@ qint64 addSeries(platform::Database& db, const Series& series, const QDate& toda
     return s.id;
 }
 
+void updateSeries(platform::Database& db, const Series& series)
+{
+    checkFits(series.texts);
+    save(db, series);
+    db.run(QStringLiteral("UPDATE PLAN_SERIES SET SOURCE = ? WHERE ID = ?"),
+           {series.source.isEmpty() ? QVariant() : QVariant(QString::fromUtf8(series.source)), series.id});
+}
+
+void takeException(platform::Database& db, qint64 seriesId, const QString& recurrenceId, const PLAN_REC& row)
+{
+    const std::optional<Series> s = findSeries(db, seriesId);
+    if (!s)
+        return;
+    db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE SERIES_ID = ? AND RECURRENCE_ID = ?"), {seriesId, recurrenceId});
+    insertOccurrence(db, *s, row, recurrenceId, true);
+}
+
 std::optional<Series> findSeries(platform::Database& db, qint64 id)
 {
     const auto rows = db.query(QStringLiteral("SELECT ") + kSeriesColumns + QStringLiteral(" FROM PLAN_SERIES WHERE ID = ?"), {id});

@@ -42,6 +42,10 @@ PLAN_REC occurrenceRow(const Series& series, const QDateTime& start);
 qint64 addSeries(platform::Database& db, const Series& series, const QDate& today,
                  const std::vector<std::pair<QString, PLAN_REC>>& exceptions = {});
 std::optional<Series> findSeries(platform::Database& db, qint64 id);
+// Sets the stored series of series.id to series: its rule, dates, texts and source.
+void updateSeries(platform::Database& db, const Series& series);
+// The occurrence of recurrenceId as a calendar changed it: an exception of the series.
+void takeException(platform::Database& db, qint64 seriesId, const QString& recurrenceId, const PLAN_REC& row);
 std::vector<Series> allSeries(platform::Database& db);
 
 // Makes the occurrences of every series up to a year from today: at start-up and at each day

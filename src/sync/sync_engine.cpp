@@ -8,6 +8,7 @@
 #include "sync/mass_deletion.h"
 
 #include <QCryptographicHash>
+#include <QTimeZone>
 #include <QUuid>
 
 #include <algorithm>
@@ -131,6 +132,10 @@ void prepareDatabase(platform::Database& db)
                           " DAY TEXT NOT NULL, DIGEST TEXT NOT NULL)"));
     db.run(QStringLiteral("CREATE INDEX IF NOT EXISTS SYNC_LINK_HREF ON SYNC_LINK (HREF)"));
     db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_STATE (NAME TEXT PRIMARY KEY, VALUE TEXT NOT NULL)"));
+    // A repeating appointment and the one resource it is on the server, with a digest of what was
+    // sent or taken, to see a change made here.
+    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_SERIES (SERIES_ID INTEGER PRIMARY KEY, HREF TEXT NOT NULL,"
+                          " DIGEST TEXT NOT NULL)"));
     t.commit();
 }
 
@@ -299,7 +304,7 @@ void SyncEngine::takeDescription(const Multistatus& answer)
     // Another calendar: nothing that was in step with the old one says anything about it.
     if (stateValue(db, kUrlState) != m_account.calendar.toString()) {
         platform::Transaction t(db);
-        for (const char* table : {"SYNC_LINK", "SYNC_ITEM", "SYNC_STATE"})
+        for (const char* table : {"SYNC_LINK", "SYNC_ITEM", "SYNC_STATE", "SYNC_SERIES"})
             db.run(QStringLiteral("DELETE FROM ") + QLatin1String(table));
         setState(db, kUrlState, m_account.calendar.toString());
         t.commit();
@@ -456,6 +461,8 @@ bool SyncEngine::takeIn(bool keepRows, const std::function<bool(int deleting)>& 
 // (a conflict: it goes to the server as an event of its own); the others make way.
 void SyncEngine::replaceItem(platform::Database& db, const Response& item, const std::vector<ical::ImportedRow>& rows)
 {
+    if (takeSeries(db, item))
+        return;
     auto here = linkedRows(db, item.href);
     db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {item.href});
     for (const ical::ImportedRow& row : rows) {
@@ -499,6 +506,8 @@ void SyncEngine::replaceItem(platform::Database& db, const Response& item, const
 // With m_keepRows the rows stay too, and their links with them.
 void SyncEngine::removeItem(platform::Database& db, const QString& href)
 {
+    if (removeSeries(db, href))
+        return;
     for (const auto& [stored, changedHere] : linkedRows(db, href)) {
         if (changedHere) {
             ++m_report.conflicts;
@@ -586,6 +595,7 @@ void SyncEngine::localPass()
                                                               " AND p.SERIES_ID IS NULL"), // a series goes whole
                                              {m_today}))
         create(store::storedRow(row), false);
+    sendSeries();
     for (const Linked& l : changed)
         change(l.row, l.href, l.uid, l.etag);
     for (const Linked& l : gone)
@@ -694,6 +704,142 @@ void SyncEngine::remove(qint64 rowId, const QString& href, const QByteArray& eta
             fail(problem(reply));
         }
     });
+}
+
+// A series goes to the server as one resource: its rule, its exclusions and its changed
+// occurrences, never as events of its own for its rows.
+namespace {
+
+std::vector<std::pair<QString, store::PLAN_REC>> exceptionsOf(platform::Database& db, qint64 seriesId)
+{
+    std::vector<std::pair<QString, store::PLAN_REC>> result;
+    for (const platform::Row& v : db.query(QStringLiteral("SELECT ") + store::kRowColumns
+                                               + QStringLiteral(", RECURRENCE_ID FROM PLAN_DAT WHERE SERIES_ID = ? AND EXCEPTION = 1"
+                                                                " ORDER BY RECURRENCE_ID"),
+                                           {seriesId}))
+        result.emplace_back(v.back().toString(), store::storedRow(v).rec);
+    return result;
+}
+
+// The series as one resource body, stamped now or (for its digest) at a fixed moment.
+QByteArray seriesBody(platform::Database& db, const store::Series& series, const QDateTime& stamp)
+{
+    ical::ZoneTexts zones;
+    const QByteArray events = ical::seriesText(series, exceptionsOf(db, series.id), stamp, zones);
+    QByteArray zoneText;
+    for (const QByteArray& zone : std::as_const(zones))
+        zoneText += zone;
+    return ical::calendarText(zoneText + events);
+}
+
+QString seriesDigest(platform::Database& db, const store::Series& series)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(seriesBody(db, series, QDateTime(QDate(2000, 1, 1), QTime(0, 0), QTimeZone::utc())),
+                                 QCryptographicHash::Sha1)
+            .toHex());
+}
+
+} // namespace
+
+void SyncEngine::sendSeries()
+{
+    platform::Database& db = m_module.db();
+    QHash<qint64, std::pair<QString, QString>> linked; // series id: href, digest
+    for (const platform::Row& v : db.query(QStringLiteral("SELECT SERIES_ID, HREF, DIGEST FROM SYNC_SERIES")))
+        linked.insert(v.at(0).toLongLong(), {v.at(1).toString(), v.at(2).toString()});
+    for (const store::Series& series : store::allSeries(db)) {
+        const QString digest = seriesDigest(db, series);
+        const auto link = linked.constFind(series.id);
+        if (link != linked.cend() && link->second == digest)
+            continue;
+        const QString href = link != linked.cend() ? link->first : hrefFor(m_account, series.uid);
+        if (!insideCalendar(m_account, href))
+            continue;
+        QByteArray etag;
+        if (link != linked.cend())
+            for (const platform::Row& v : db.query(QStringLiteral("SELECT ETAG FROM SYNC_ITEM WHERE HREF = ?"), {href}))
+                etag = v.at(0).toString().toLatin1();
+        const QByteArray body = seriesBody(db, series, platform::Clock::now());
+        request(put(m_account, href, body, etag), [this, id = series.id, uid = series.uid, href, digest, body](const platform::HttpReply& reply) {
+            if (succeeded(reply)) {
+                ++m_report.sent;
+                record([=](platform::Database& db) {
+                    keepItem(db, href, uid, reply.etag, true);
+                    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_SERIES (SERIES_ID, HREF, DIGEST) VALUES (?, ?, ?)"),
+                           {id, href, digest});
+                    db.run(QStringLiteral("UPDATE PLAN_SERIES SET SOURCE = ? WHERE ID = ?"), {QString::fromUtf8(body), id});
+                });
+            } else if (reply.status == 412 || reply.status == 409) {
+                // Changed there too: the server's version comes with the next listing.
+                ++m_report.conflicts;
+            } else {
+                fail(problem(reply));
+            }
+        });
+    }
+    // A series deleted here goes from the server as well.
+    for (auto it = linked.cbegin(); it != linked.cend(); ++it)
+        if (!store::findSeries(db, it.key()))
+            for (const platform::Row& v : db.query(QStringLiteral("SELECT ETAG FROM SYNC_ITEM WHERE HREF = ?"), {it->first}))
+                request(calsync::remove(m_account, it->first, v.at(0).toString().toLatin1()),
+                        [this, id = it.key(), href = it->first](const platform::HttpReply& reply) {
+                            if (succeeded(reply) || reply.status == 404) {
+                                m_report.sent += reply.status != 404;
+                                record([=](platform::Database& db) {
+                                    db.run(QStringLiteral("DELETE FROM SYNC_SERIES WHERE SERIES_ID = ?"), {id});
+                                    db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
+                                });
+                            } else if (reply.status != 412) {
+                                fail(problem(reply));
+                            }
+                        });
+}
+
+// The server's version of a series of ours: its rule and texts are taken, its rows from today
+// made again, and the occurrences changed there become its exceptions; those changed here stay
+// where the new rule still gives their date.
+bool SyncEngine::takeSeries(platform::Database& db, const Response& item)
+{
+    const auto linked = db.query(QStringLiteral("SELECT SERIES_ID FROM SYNC_SERIES WHERE HREF = ?"), {item.href});
+    if (linked.empty())
+        return false;
+    const qint64 id = linked.front().at(0).toLongLong();
+    const QDate today = QDate::fromString(m_today, QStringLiteral("yyyy/MM/dd"));
+    ical::ReadResult read;
+    try {
+        read = ical::readCalendar(item.data, today, true);
+    } catch (const platform::Failure&) {
+    }
+    if (read.series.empty())
+        return false;
+    store::Series series = read.series.front();
+    series.id = id;
+    series.source = item.data;
+    store::updateSeries(db, series);
+    store::remakeSeries(db, series, today);
+    for (const ical::ImportedRow& row : read.rows)
+        if (!row.recurrenceId.isEmpty() && row.uid == series.uid)
+            store::takeException(db, id, row.recurrenceId, row.rec);
+    db.run(QStringLiteral("UPDATE SYNC_SERIES SET DIGEST = ? WHERE SERIES_ID = ?"), {seriesDigest(db, series), id});
+    keepItem(db, item.href, series.uid, item.etag, true);
+    ++m_report.received;
+    return true;
+}
+
+bool SyncEngine::removeSeries(platform::Database& db, const QString& href)
+{
+    const auto linked = db.query(QStringLiteral("SELECT SERIES_ID FROM SYNC_SERIES WHERE HREF = ?"), {href});
+    if (linked.empty())
+        return false;
+    const qint64 id = linked.front().at(0).toLongLong();
+    if (!m_keepRows) {
+        m_report.deleted += db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE SERIES_ID = ?"), {id});
+        db.run(QStringLiteral("DELETE FROM PLAN_SERIES WHERE ID = ?"), {id});
+        db.run(QStringLiteral("DELETE FROM SYNC_SERIES WHERE SERIES_ID = ?"), {id});
+        db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
+    }
+    return true;
 }
 
 // A result of the server's is noted in sec.mdb a little later, with others. Losing one (a crash,

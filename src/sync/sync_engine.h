@@ -83,6 +83,10 @@ private:
     void replaceItem(platform::Database& db, const Response& item, const std::vector<ical::ImportedRow>& rows);
     void removeItem(platform::Database& db, const QString& href);
     void localPass();
+    // Repeating appointments, each one resource: sent whole, taken whole.
+    void sendSeries();
+    bool takeSeries(platform::Database& db, const Response& item);
+    bool removeSeries(platform::Database& db, const QString& href);
     void create(const store::StoredRow& row, bool freshUid);
     void change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag);
     void remove(qint64 rowId, const QString& href, const QByteArray& etag);

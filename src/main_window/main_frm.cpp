@@ -320,14 +320,16 @@ void MAIN_FRM::setDay()
     m_module.TODAY_STR = state::dateKey(today);
     platform::setLabelText(DATE_TEXT, state::dateCaption(today));
     showGreeting();
-    if (purge)
-        platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
     // Repeating appointments get their rows for the year from today: a series never runs out.
+    // One box at most: a file that fails the purge is not asked again.
     platform::reported(this, [this, today, purge] {
-        if (m_module.db().writable()) {
-            store::extendSeries(m_module.db(), today);
+        platform::Database& db = m_module.db();
+        if (purge)
+            db.execute(store::purgeAtStartSql(m_module.TODAY_STR));
+        if (db.writable() && db.hasTable(QStringLiteral("PLAN_SERIES"))) {
+            store::extendSeries(db, today);
             if (purge)
-                store::purgeEndedSeries(m_module.db(), today);
+                store::purgeEndedSeries(db, today);
         }
     });
 }

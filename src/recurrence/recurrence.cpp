@@ -205,8 +205,10 @@ Expansion expand(const Pattern& pattern, const QDate& first, const QDate& last)
             }
             ++produced;
             const Wall wall = wallOf(t, isDate);
-            if (local(wall).date() > last)
+            if (const QDate day = local(wall).date(); day > last) {
+                result.next = day;
                 break;
+            }
             add(wall);
         }
         icalrecur_iterator_free(it);
@@ -219,8 +221,14 @@ Expansion expand(const Pattern& pattern, const QDate& first, const QDate& last)
     }
     for (const Wall& wall : pattern.rdates) {
         add(wall);
-        result.endsBefore = result.endsBefore && local(wall).date() <= last;
+        if (const QDate day = local(wall).date(); day > last) {
+            result.endsBefore = false;
+            result.next = result.next.isValid() ? std::min(result.next, day) : day;
+        }
     }
+    // A walk cut short by its steps has not seen what comes next: the next span looks again.
+    if (!result.endsBefore && !result.next.isValid())
+        result.next = last.addDays(1);
     std::sort(result.occurrences.begin(), result.occurrences.end(),
               [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
     return result;

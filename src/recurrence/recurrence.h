@@ -72,6 +72,7 @@ struct Expansion {
     Verdict verdict = Verdict::Usable;
     std::vector<Occurrence> occurrences; // in the span, by start, EXDATEs left out
     bool endsBefore = false;             // the rule gives nothing after the span's last day
+    QDate next;                          // the day of the first occurrence after the span, when the walk saw it
 };
 // The occurrences whose local start falls on a day from first to last (both included).
 Expansion expand(const Pattern& pattern, const QDate& first, const QDate& last);

@@ -55,23 +55,25 @@ void insertOccurrence(platform::Database& db, const Series& s, const PLAN_REC& r
             r.END_MIN, int(r.ALL_DAY), s.uid, s.id, recurrenceId, int(exception)});
 }
 
-// Makes the occurrences from first to last that have no row yet, and notes last as made.
+// Makes the occurrences from first to last that have no row yet. The series is then noted as
+// made up to the day before its next occurrence (or for good when it has none), so that a day
+// turn looks only at the series that have an occurrence on the day the span reaches.
 int materialise(platform::Database& db, const Series& s, const QDate& first, const QDate& last)
 {
     int made = 0;
+    QDate horizon = last;
     if (first <= last) {
         const recurrence::Expansion expansion = recurrence::expand(s.pattern, first, last);
-        std::set<QString> present;
-        if (!expansion.occurrences.empty())
-            for (const platform::Row& v : db.query(QStringLiteral("SELECT RECURRENCE_ID FROM PLAN_DAT WHERE SERIES_ID = ?"), {s.id}))
-                present.insert(v.at(0).toString());
         for (const recurrence::Occurrence& o : expansion.occurrences)
-            if (!present.count(o.original.key())) {
+            if (db.query(QStringLiteral("SELECT 1 FROM PLAN_DAT WHERE SERIES_ID = ? AND RECURRENCE_ID = ?"), {s.id, o.original.key()})
+                    .empty()) {
                 insertOccurrence(db, s, occurrenceRow(s, o.start), o.original.key(), false);
                 ++made;
             }
+        if (expansion.verdict != recurrence::Verdict::Refused)
+            horizon = expansion.next.isValid() ? std::max(last, expansion.next.addDays(-1)) : QDate(9999, 12, 31);
     }
-    db.run(QStringLiteral("UPDATE PLAN_SERIES SET HORIZON = ? WHERE ID = ?"), {state::dateKey(last), s.id});
+    db.run(QStringLiteral("UPDATE PLAN_SERIES SET HORIZON = ? WHERE ID = ?"), {state::dateKey(horizon), s.id});
     return made;
 }
 

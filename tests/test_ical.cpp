@@ -135,7 +135,7 @@ private slots:
         QCOMPARE(testing::bytesOf(env.path("again.ics")).size(), exported.size());
 
         // The row it cannot write sorts among the others: nothing of the new file replaces the old.
-        env.exec(QStringLiteral("INSERT INTO PLAN_DAT VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
+        env.exec(QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
         env.answerFile(file);
         exportItem->trigger();
         QCOMPARE(testing::bytesOf(file), exported);

@@ -119,7 +119,7 @@ void TestEnv::exec(const QString& sql) const
 
 void TestEnv::insert(const store::PLAN_REC& r) const
 {
-    platform::Database::open(dbPath())->run(QStringLiteral("INSERT INTO PLAN_DAT VALUES (?, ?, ?, ?, ?, ?, ?)"),
+    platform::Database::open(dbPath())->run(QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                                             {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, r.P_IMPORTANCE, r.P_PLACE, r.P_NOTICE});
 }
 

@@ -4,6 +4,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
+#include "store/reminder_state.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -115,6 +116,47 @@ QString textOf(icalcomponent* event, icalproperty_kind kind, const char* exactNa
             return exact;
     }
     return trim ? state::trimBlanks(standard) : standard;
+}
+
+// The appointment's own reminder as the alarm calendars share: shown (DISPLAY) so many minutes
+// before the start; the day before is a day, for readers that show it so.
+void addAlarm(icalcomponent* event, int minutes, const QString& text)
+{
+    icalcomponent* alarm = icalcomponent_new_valarm();
+    icalcomponent_add_property(alarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+    icaltriggertype trigger{};
+    trigger.time = icaltime_null_time();
+    trigger.duration = minutes == store::kRemindDayBefore ? icaldurationtype_from_int(-24 * 3600)
+                                                          : icaldurationtype_from_int(-60 * minutes);
+    icalcomponent_add_property(alarm, icalproperty_new_trigger(trigger));
+    icalcomponent_add_property(alarm, icalproperty_new_description(carried(text).toUtf8().constData()));
+    icalcomponent_add_component(event, alarm);
+}
+
+// The lead of the event's first alarm that is shown or sounded before its start, in minutes;
+// none when it has no such alarm (then the settings' lead holds). Alarms at a fixed moment or
+// after the start have no place in the table.
+std::optional<int> alarmLead(icalcomponent* event)
+{
+    for (icalcomponent* alarm = icalcomponent_get_first_component(event, ICAL_VALARM_COMPONENT); alarm;
+         alarm = icalcomponent_get_next_component(event, ICAL_VALARM_COMPONENT)) {
+        icalproperty* action = icalcomponent_get_first_property(alarm, ICAL_ACTION_PROPERTY);
+        icalproperty* trigger = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+        if (!action || !trigger)
+            continue;
+        const icalproperty_action kind = icalproperty_get_action(action);
+        if (kind != ICAL_ACTION_DISPLAY && kind != ICAL_ACTION_AUDIO)
+            continue;
+        icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
+        const icaltriggertype t = icalproperty_get_trigger(trigger);
+        if (!icaltime_is_null_time(t.time) || (related && icalparameter_get_related(related) == ICAL_RELATED_END))
+            continue;
+        const int seconds = icaldurationtype_as_int(t.duration);
+        if (seconds > 0)
+            continue;
+        return std::min(-seconds / 60, store::kRemindLongest);
+    }
+    return std::nullopt;
 }
 
 icaltimetype icalTime(const QDate& date, const QTime& time, const icaltimezone* zone)
@@ -414,6 +456,7 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
             starts.erase(replaced);
 
     const QString uid = QString::fromUtf8(icalcomponent_get_uid(event));
+    const std::optional<int> remind = alarmLead(event);
     const size_t before = m_result.rows.size();
     bool past = false;
     bool full = false;
@@ -434,7 +477,7 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         // quarter hours only: a rounded time would not be the time agreed on, and a sync would
         // move the event on the server. P_MIN is two characters of text and read as text.
         rec.P_MIN = numberText(int(s % kDay / 60 % 60));
-        m_result.rows.push_back({rec, uid, shortened});
+        m_result.rows.push_back({rec, uid, shortened, remind});
     }
     const bool added = m_result.rows.size() > before;
     // A series cut short, or one whose next instance is beyond the span, still runs: it is not
@@ -465,7 +508,7 @@ QString uidFor(const store::PLAN_REC& row)
     return QString::fromLatin1(hash.result().toHex()) + QStringLiteral("@meridocal");
 }
 
-QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp)
+QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp, std::optional<int> remind)
 {
     // Read by hand: QDate::fromString's format parser costs more than the rest of the event.
     const QStringView key(row.P_DATE);
@@ -487,6 +530,8 @@ QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDate
     addText(e, icalproperty_new_location, kExactLocation, row.P_PLACE);
     addText(e, icalproperty_new_description, kExactDescription, row.P_NOTICE);
     icalcomponent_add_property(e, icalproperty_new_priority(row.P_IMPORTANCE == 0 ? 1 : row.P_IMPORTANCE == 1 ? 5 : 9));
+    if (remind && *remind >= 0)
+        addAlarm(e, *remind, row.P_DETAIL);
     // libical folds at 75 octets, never inside a UTF-8 character, and ends lines with CRLF.
     char* text = icalcomponent_as_ical_string_r(e);
     const QByteArray result(text);

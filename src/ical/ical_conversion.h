@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 // Appointments as iCalendar (RFC 5545) text and back, through libical. No widgets and no files:
@@ -20,9 +21,11 @@ inline const QByteArray kProductId = QByteArrayLiteral("-//ミルドカ//MERIDOC
 QString uidFor(const store::PLAN_REC& row);
 
 // One VEVENT for the row, from BEGIN:VEVENT to END:VEVENT, with CRLF line ends and lines folded
-// at 75 octets. stamp is the DTSTAMP, written in UTC. Throws platform::Failure when the row's
-// date or time cannot be read.
-QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp);
+// at 75 octets. stamp is the DTSTAMP, written in UTC. An appointment's own reminder (remind
+// minutes before it) is a VALARM; one that follows the settings has none. Throws
+// platform::Failure when the row's date or time cannot be read.
+QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
+                     std::optional<int> remind = std::nullopt);
 
 // A VCALENDAR around VEVENT texts: a whole file, or with one event one resource of a server.
 QByteArray calendarText(const QByteArray& events);
@@ -32,6 +35,7 @@ struct ImportedRow {
     store::PLAN_REC rec;
     QString uid;            // of the event it comes from; every instance of a recurrence shares it
     bool shortened = false; // a text was cut to fit its column
+    std::optional<int> remind{}; // the lead of its first alarm before the start, in minutes
 };
 
 // What a calendar yields from a given day on; the counts are of events, not instances.

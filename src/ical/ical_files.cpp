@@ -1,10 +1,13 @@
 #include "ical/ical_files.h"
 
+#include "store/reminder_state.h"
+
 #include "ical/ical_conversion.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
 #include "store/plan_store.h"
+#include "store/reminder_state.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,10 +61,12 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
     int count = 0;
     const QDateTime stamp = now.toUTC(); // once: each conversion from local time asks the system
 
-    db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns + QStringLiteral(" FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, rowid"),
+    db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns
+                      + QStringLiteral(", P_REMIND FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, rowid"),
                   {}, [&](const platform::Row& values) {
                       const store::PLAN_REC rec = store::storedRow(values).rec;
-                      events += eventText(rec, uidFor(rec), stamp);
+                      const QVariant remind = values.back();
+                      events += eventText(rec, uidFor(rec), stamp, remind.isNull() ? std::nullopt : std::optional(remind.toInt()));
                       ++count;
                       return true;
                   });
@@ -111,7 +116,9 @@ ImportReport addRows(platform::Database& db, const ReadResult& read)
             ++report.duplicates;
             continue;
         }
-        store::insert(db, row.rec);
+        const qint64 id = store::insert(db, row.rec);
+        if (row.remind)
+            store::setReminderLead(db, id, row.remind);
         ++report.added;
         report.shortened += row.shortened ? 1 : 0;
     }

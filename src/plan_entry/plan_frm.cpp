@@ -6,6 +6,7 @@
 #include "platform/window_style.h"
 #include "state/text.h"
 #include "store/plan_store.h"
+#include "store/reminder_state.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -43,6 +44,29 @@ const QString kChange = QStringLiteral("変更");
 const QString kGone = QStringLiteral("この予定はほかのプログラムで削除されたため、変更できません。");
 const QString kChangedMeanwhile = QStringLiteral("この予定はほかのプログラムで変更されたため、変更できません。"
                                                  "予定を開き直してください。");
+
+const QString kRemind = QStringLiteral("お知らせ：");
+const QString kRemindDefault = QStringLiteral("既定（%1）");
+const QString kRemindNever = QStringLiteral("しない");
+const QString kRemindAtTime = QStringLiteral("時刻ちょうど");
+const QString kRemindMinutes = QStringLiteral("%1分前");
+const QString kRemindHour = QStringLiteral("1時間前");
+const QString kRemindDayBefore = QStringLiteral("前日（同じ時刻）");
+constexpr int kRemindChoices[] = {store::kRemindNever, 0, 5, 10, 15, 30, 60, store::kRemindDayBefore};
+
+// How a lead reads in the list: "しない", "時刻ちょうど", "10分前", "1時間前", "前日（同じ時刻）".
+QString leadCaption(int minutes)
+{
+    if (minutes < 0)
+        return kRemindNever;
+    if (minutes == 0)
+        return kRemindAtTime;
+    if (minutes == 60)
+        return kRemindHour;
+    if (minutes == store::kRemindDayBefore)
+        return kRemindDayBefore;
+    return kRemindMinutes.arg(minutes);
+}
 
 constexpr double kFieldPoints = 9.75;
 constexpr int kFieldCapacity = 1024;
@@ -141,6 +165,13 @@ void PLAN_FRM::buildLayout()
         connect(text, &QLineEdit::textChanged, this, [this] { EDIT_FLAG = true; });
     }
 
+    // Added after the original controls, left of the buttons, so the form keeps its size.
+    REMIND_LABEL = label(this, "REMIND_LABEL", kRemind, 16, 220, 60, 12, true);
+    REMIND_LST = platform::control<QComboBox>(this, "REMIND_LST", 80, 216, 137, 22);
+    REMIND_LST->setEditable(false);
+    REMIND_LST->setFont(fieldFont);
+    REMIND_LABEL->setBuddy(REMIND_LST);
+
     OK_BTN = platform::control<QPushButton>(this, "OK_BTN", 304, 216, 104, 25);
     OK_BTN->setText(kOk);
     CLOSE_BTN = platform::control<QPushButton>(this, "CLOSE_BTN", 424, 216, 97, 25);
@@ -157,7 +188,7 @@ void PLAN_FRM::buildLayout()
 
     // The minute list comes before the hour list, as the window has always had it.
     QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1], IMPO_OPT[2], DETAIL_TEXT, PLACE_TEXT, NOTICE_TEXT,
-                        OK_BTN,      CLOSE_BTN,   DATE_DTP,    MIN_LST,     HOUR_LST};
+                        OK_BTN,      CLOSE_BTN,   DATE_DTP,    MIN_LST,     HOUR_LST,    REMIND_LST};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     // Every control reports its keys here: the release of a held Enter reaches whichever
@@ -183,6 +214,12 @@ void PLAN_FRM::setUp()
     DATE_DTP->setDate(platform::Clock::now().date());
     HOUR_LST->setCurrentIndex(0);
     MIN_LST->setCurrentIndex(0);
+    // The first choice follows the lead of the Tools menu, whatever it is when the reminder comes.
+    REMIND_LST->clear();
+    REMIND_LST->addItem(kRemindDefault.arg(leadCaption(state::noticeMinutes())));
+    for (int minutes : kRemindChoices)
+        REMIND_LST->addItem(leadCaption(minutes), minutes);
+    REMIND_LST->setCurrentIndex(0);
     IMPO_OPT[kMediumImportance]->setChecked(true);
     IMPO_OPT[kMediumImportance]->setFocus();
     // Last: selecting the option above counted as input.
@@ -210,6 +247,12 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     DETAIL_TEXT->setText(row.rec.P_DETAIL);
     PLACE_TEXT->setText(row.rec.P_PLACE);
     NOTICE_TEXT->setText(row.rec.P_NOTICE);
+    std::optional<int> lead;
+    platform::reported(this, [&] { lead = store::reminderLead(m_module.db(), row.id); });
+    // A lead off the list (another calendar's) is offered as it is, as an off-grid time is.
+    if (lead && REMIND_LST->findData(*lead) < 0)
+        REMIND_LST->addItem(leadCaption(*lead), *lead);
+    REMIND_LST->setCurrentIndex(lead ? REMIND_LST->findData(*lead) : 0);
     DETAIL_TEXT->setFocus();
     // Last: filling the form counted as input.
     EDIT_FLAG = false;
@@ -220,6 +263,12 @@ store::PLAN_REC PLAN_FRM::shownRow() const
 {
     return {state::dateKey(DATE_DTP->date()), HOUR_LST->currentText(), MIN_LST->currentText(), DETAIL_TEXT->text(),
             qint16(m_impoGroup->checkedId()), PLACE_TEXT->text(), NOTICE_TEXT->text()};
+}
+
+std::optional<int> PLAN_FRM::shownLead() const
+{
+    const QVariant lead = REMIND_LST->currentData();
+    return lead.isValid() ? std::optional(lead.toInt()) : std::nullopt;
 }
 
 bool PLAN_FRM::CheckDetail()
@@ -258,6 +307,9 @@ void PLAN_FRM::OK_BTN_Click()
         rs.setField(QStringLiteral("P_DETAIL"), row.P_DETAIL);
         rs.setField(QStringLiteral("P_PLACE"), row.P_PLACE);
         rs.setField(QStringLiteral("P_NOTICE"), row.P_NOTICE);
+        // Only a lead of its own is written: a file that predates the column still takes the rest.
+        if (const std::optional<int> lead = shownLead())
+            rs.setField(QStringLiteral("P_REMIND"), *lead);
         rs.update();
         rs.close();
     });
@@ -291,8 +343,10 @@ void PLAN_FRM::saveChange()
             outcome = Duplicate;
         else if (!store::replace(db, *m_changedId, row))
             outcome = Gone;
-        else
+        else {
+            store::setReminderLead(db, *m_changedId, shownLead());
             transaction.commit();
+        }
     });
     if (outcome == Duplicate)
         platform::showWarning(this, kDuplicate, kDuplicateTitle);

@@ -52,6 +52,8 @@ private:
     void setUp();
     void enterPressed(QLineEdit* field);
     store::PLAN_REC shownRow() const;
+    // The lead chosen for this appointment's reminder; none follows the Tools menu.
+    std::optional<int> shownLead() const;
     void saveChange();
 
     state::Module1& m_module;
@@ -79,6 +81,8 @@ private:
     QLineEdit* PLACE_TEXT = nullptr;
     QLabel* Label8 = nullptr;
     QLineEdit* NOTICE_TEXT = nullptr;
+    QLabel* REMIND_LABEL = nullptr;
+    QComboBox* REMIND_LST = nullptr;
     QPushButton* OK_BTN = nullptr;
     QPushButton* CLOSE_BTN = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
+#include "store/reminder_state.h"
 #include "sync/mass_deletion.h"
 
 #include <QCryptographicHash>
@@ -487,6 +488,7 @@ void SyncEngine::replaceItem(platform::Database& db, const Response& item, const
             id = *twin;
         } else {
             id = store::insert(db, row.rec);
+            store::setReminderLead(db, id, row.remind);
             ++m_report.received;
         }
         link(db, id, item.href, row.rec);
@@ -613,10 +615,16 @@ void SyncEngine::localPass()
     });
 }
 
-std::optional<QByteArray> SyncEngine::eventBody(const store::PLAN_REC& rec, const QString& uid)
+std::optional<QByteArray> SyncEngine::eventBody(const store::StoredRow& row, const QString& uid)
 {
+    std::optional<int> remind;
     try {
-        return ical::calendarText(ical::eventText(rec, uid, platform::Clock::now()));
+        remind = store::reminderLead(m_module.db(), row.id);
+    } catch (const platform::Failure&) {
+        // Sent without its own alarm: the calendar's readers then remind as they would.
+    }
+    try {
+        return ical::calendarText(ical::eventText(row.rec, uid, platform::Clock::now(), remind));
     } catch (const platform::Failure&) {
         // A row whose date or time cannot be read stays here and is counted, not sent.
         ++m_report.unsendable;
@@ -633,7 +641,7 @@ void SyncEngine::create(const store::StoredRow& row, bool freshUid)
         uid = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral("@meridocal");
     const QString href = hrefFor(m_account, uid);
     m_takenHrefs.insert(href);
-    const std::optional<QByteArray> body = eventBody(row.rec, uid);
+    const std::optional<QByteArray> body = eventBody(row, uid);
     if (!body)
         return;
     request(put(m_account, href, *body, {}), [this, row, uid, href, freshUid](const platform::HttpReply& reply) {
@@ -655,7 +663,7 @@ void SyncEngine::change(const store::StoredRow& row, const QString& href, const 
 {
     if (!insideCalendar(m_account, href)) // noted by an older version that did not look
         return;
-    const std::optional<QByteArray> body = eventBody(row.rec, uid);
+    const std::optional<QByteArray> body = eventBody(row, uid);
     if (!body)
         return;
     request(put(m_account, href, *body, etag), [this, row, href](const platform::HttpReply& reply) {

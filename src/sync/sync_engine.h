@@ -86,7 +86,7 @@ private:
     void create(const store::StoredRow& row, bool freshUid);
     void change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag);
     void remove(qint64 rowId, const QString& href, const QByteArray& etag);
-    std::optional<QByteArray> eventBody(const store::PLAN_REC& rec, const QString& uid);
+    std::optional<QByteArray> eventBody(const store::StoredRow& row, const QString& uid);
     void record(std::function<void(platform::Database&)> change);
     void flushRecords();
 

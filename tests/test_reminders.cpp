@@ -234,7 +234,8 @@ private slots:
         for (int i = 1; i <= count; ++i)
             due << rec("2000/04/15", "10", "30", QString("x%1").arg(i), qint16(i < count), "本社", "資料");
         QStringList texts;
-        for (const ReminderText& text : reminderTexts(due, "社長") << missedText(due))
+        const QList<ReminderText> made = reminderTexts(due, "社長") << missedText(due);
+        for (const ReminderText& text : made)
             texts << (text.urgent ? "!" : "") + text.body;
         QTEST(texts.join('|'), "texts");
     }

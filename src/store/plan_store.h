@@ -61,7 +61,6 @@ QString countTodaySql(const QString& today);                       // today's ro
 QString purgeAtStartSql(const QString& today);                     // rows ended before today, at start-up
 QString purgeOnDemandSql(const QString& today);                    // rows ended before today, on request
 QString listTodaySql(const QString& today);                        // today's rows, for the list
-QString deleteSql(const PLAN_REC& row);                            // one appointment and its twins
 QString duplicateSql(const QString& date, const QString& trimmedDetail, const QString& hour,
                      const QString& minute);                       // the same appointment, if stored
 

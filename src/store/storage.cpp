@@ -124,21 +124,33 @@ Opened openAppointments(const QString& path)
         result.notice = kNewerNotice;
         return result;
     }
+    // Read as it is into memory and brought forward there: the file is never changed.
+    const auto readOnlyCopy = [&db] {
+        std::unique_ptr<platform::Database> copy = platform::Database::copyInMemory(db);
+        migrate(*copy);
+        copy->refuseWrites(kReadOnlyOldRefusal);
+        return copy;
+    };
     if (!db.writable()) {
-        result.db = platform::Database::copyInMemory(db);
-        migrate(*result.db);
-        result.db->refuseWrites(kReadOnlyOldRefusal);
+        result.db = readOnlyCopy();
         return result;
     }
-    // The copy is taken under the write lock of the migration, so no other program changes the
-    // file in between.
-    migrateWith(db, [&path] {
-        const QString backup = path + QStringLiteral(".bak");
-        if (!QFile::exists(backup) && !QFile::copy(path, backup))
-            throw platform::Failure(QStringLiteral("古い版のデータベースの控え「%1」を作れないため、新しい版に移せません"
-                                                   "（ディスクがいっぱいか、フォルダーに書き込めません）。")
-                                        .arg(backup));
-    });
+    try {
+        // The copy is taken under the write lock of the migration, so no other program changes
+        // the file in between.
+        migrateWith(db, [&path] {
+            const QString backup = path + QStringLiteral(".bak");
+            if (!QFile::exists(backup) && !QFile::copy(path, backup))
+                throw platform::Failure(QStringLiteral("古い版のデータベースの控え「%1」を作れないため、新しい版に移せません"
+                                                       "（ディスクがいっぱいか、フォルダーに書き込めません）。")
+                                            .arg(backup));
+        });
+    } catch (const platform::Failure& failure) {
+        // Left as it was (a folder that cannot be written, a full disk): the appointments are
+        // still shown, and the user learns once why nothing can be changed.
+        result.db = readOnlyCopy();
+        result.notice = failure.description();
+    }
     return result;
 }
 

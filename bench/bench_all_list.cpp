@@ -53,7 +53,7 @@ QString makeFile(const QTemporaryDir& dir, int n)
         die("open");
     const QByteArray fill =
         QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
-                       " INSERT INTO PLAN_DAT SELECT printf('%04d/%02d/%02d', 2000 + i / 10000, i / 800 % 12 + 1,"
+                       " INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) SELECT printf('%04d/%02d/%02d', 2000 + i / 10000, i / 800 % 12 + 1,"
                        " i / 30 % 28 + 1), printf('%02d', i % 24), printf('%02d', i % 4 * 15), '打合せ その' || i, i % 3,"
                        " CASE WHEN i % 50000 = 7 THEN '本社ビル' ELSE '会議室' || (i % 10) END, '資料 ' || (i % 50) || ' 部'"
                        " FROM n")

@@ -18,7 +18,7 @@ using platform::MsgAnswer;
 
 namespace {
 
-const QString kValues = QStringLiteral("INSERT INTO PLAN_DAT VALUES ");
+const QString kValues = QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ");
 
 // The table as the user sees it: the headers of the given columns, each row's cells joined by "|"
 // (the selected row starting with ">", a greyed one with "*"), and the count below.
@@ -225,7 +225,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, found);
         Opened w("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) INSERT INTO PLAN_DAT"
-                 " SELECT '2000/04/15', printf('%02d', i % 12), '00', 'x' || (i % 700), 1, 'p' || (i % 2), '' FROM n;"
+                 " (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) SELECT '2000/04/15', printf('%02d', i % 12), '00', 'x' || (i % 700), 1, 'p' || (i % 2), '' FROM n;"
                  + kValues + "('2000/04/15','09','00','定例会議',1,'本社',''), ('2000/04/16','10','00','100% 達成',1,'',''),"
                  "('2000/04/17','11','00','A_B 打合せ',1,'',''), ('2000/04/18','12','00','it''s mine',1,'',''),"
                  "('2000/04/19','13','00','Meeting',1,'ABC商事',''), ('2000/04/20','14','00','100 達成',1,'','会議室'),"

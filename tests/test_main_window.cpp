@@ -101,8 +101,8 @@ private slots:
         TestEnv env({now});
         const QString day = state::dateKey(now.date());
         env.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
-                                " INSERT INTO PLAN_DAT SELECT '%2', '10', '00', 'x' || i, 1, '', '' FROM n WHERE %1 > 0;"
-                                " INSERT INTO PLAN_DAT VALUES ('%3', '23', '45', '昨日', 1, '', ''), ('%4', '09', '00', '明日', 1, '', '')")
+                                " INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) SELECT '%2', '10', '00', 'x' || i, 1, '', '' FROM n WHERE %1 > 0;"
+                                " INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('%3', '23', '45', '昨日', 1, '', ''), ('%4', '09', '00', '明日', 1, '', '')")
                      .arg(today).arg(day, state::dateKey(now.date().addDays(-1)), state::dateKey(now.date().addDays(1))));
         const char* keys[] = {"SEC_NAME", "MY_NAME", "SEC_PIC"};
         for (int i = 0; i < 3; ++i)

@@ -100,7 +100,7 @@ private slots:
         QFETCH(QList<QDateTime>, moments);
         QFETCH(QString, seen);
         TestEnv env({moments.first()});
-        env.exec("INSERT INTO PLAN_DAT VALUES ('2000/04/15','09','00','朝礼',1,'',''), ('2000/04/15','10','30','会議',1,'',''),"
+        env.exec("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/04/15','09','00','朝礼',1,'',''), ('2000/04/15','10','30','会議',1,'',''),"
                  " ('2000/04/15','12','00','昼食',1,'',''), ('2000/04/16','10','30','明日の会議',1,'','')");
         Watched main;
         QStringList shown{QString::number(main.turns->msToNextCheck())};
@@ -115,7 +115,7 @@ private slots:
     void dialogsReplanAndDeferTheDayTurn()
     {
         TestEnv env({at(23, 40)});
-        env.exec("INSERT INTO PLAN_DAT VALUES ('2000/04/15','23','55','取消',1,'',''), ('2000/04/16','00','30','明日',1,'','')");
+        env.exec("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/04/15','23','55','取消',1,'',''), ('2000/04/16','00','30','明日',1,'','')");
         Watched main;
         onNextModal([&env](QWidget* about) {
             env.insert(rec("2000/04/15", "23", "50", "来客"));
@@ -140,7 +140,7 @@ private slots:
     {
         TestEnv env({at(10, 25)});
         env.setSetting("SEC_NAME", "受付");
-        env.exec("INSERT INTO PLAN_DAT VALUES ('2000/04/15','10','30','<b>A&B</b>',0,'本社',''),"
+        env.exec("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/04/15','10','30','<b>A&B</b>',0,'本社',''),"
                  " ('2000/04/15','11','00','会議',1,'本社',''), ('2000/04/15','11','01','<b>A&B</b> %1',0,'','')");
         Watched main; // reminded of the first at once, from the reminders' own timer
         QWidget* window = nullptr;
@@ -169,7 +169,8 @@ private slots:
         // 505 of one minute make one notification; one the service answers late is closed again,
         // the program's own window showing it instead.
         env.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 505)"
-                 " INSERT INTO PLAN_DAT SELECT '2000/04/15', '12', '00', 'x' || i, 1, '', '' FROM n");
+                 " INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE)"
+                 " SELECT '2000/04/15', '12', '00', 'x' || i, 1, '', '' FROM n");
         main.action("notice10")->trigger(); // plans anew
         main.look(at(11, 50));
         QTRY_COMPARE(m_service.calls.size(), 3);

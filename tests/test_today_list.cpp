@@ -13,11 +13,12 @@ using testing::box;
 namespace {
 const QString T = QStringLiteral("2000/04/15|");
 
-// "date|hour|minute|subject|importance|place|notice"
+// "date|hour|minute|subject|importance|place|notice", then an end as testing::until takes it
 store::PLAN_REC parse(const QString& text)
 {
     const QStringList f = text.split('|');
-    return testing::rec(f[0], f[1], f[2], f[3], qint16(f.value(4, "1").toInt()), f.value(5), f.value(6));
+    const store::PLAN_REC r = testing::rec(f[0], f[1], f[2], f[3], qint16(f.value(4, "1").toInt()), f.value(5), f.value(6));
+    return f.size() > 7 ? testing::until(r, f.mid(7).join('|')) : r;
 }
 } // namespace
 
@@ -44,9 +45,15 @@ private slots:
         QTest::newRow("markup stays text")
             << QStringList{T + "09|00|<h1>会議</h1>|0|<b>本社</b>|<img src=\"/dev/zero\">", T + "10|00|x"} << 0
             << MsgAnswer::Yes << "<h1>会議</h1> 09時00分 !!! <b>本社</b> <img src=\"/dev/zero\">" << 1 << false;
-        QTest::newRow("identical twins go together")
+        QTest::newRow("identical twins: the picked one alone")
             << QStringList{T + "10|00| 会議", T + "10|00| 会議", T + "10|00|会議"} << 1 << MsgAnswer::Yes
-            << " 会議 10時00分 !!  " << 1 << true;
+            << " 会議 10時00分 !!  " << 2 << true;
+        // Appointments that began before today and go on today come first.
+        const QStringList spans{T + "10|00|会議|1|||2000/04/15|11|30", "2000/04/13|00|00|旅行|1|||2000/04/16",
+                                "2000/04/14|22|00|夜勤|1|||2000/04/15|06|00", "2000/04/14|10|00|昨日|1|||2000/04/14|11|00"};
+        QTest::newRow("an end") << spans << 2 << MsgAnswer::Yes << "会議 10時00分〜11時30分 !!  " << 3 << false;
+        QTest::newRow("whole days, begun before") << spans << 0 << MsgAnswer::Yes << "旅行 終日〜2000/04/16 !!  " << 3 << false;
+        QTest::newRow("overnight") << spans << 1 << MsgAnswer::Yes << "夜勤 22時00分〜2000/04/15 06時00分 !!  " << 3 << false;
         QTest::newRow("the last one closes the window") << QStringList{T + "09|30|会議"} << 0 << MsgAnswer::Yes
                                                         << "会議 09時30分 !!  " << 0 << false;
     }

@@ -303,14 +303,14 @@ QVariant AllListModel::data(const QModelIndex& index, int role) const
     if (!row)
         return {};
     const store::PLAN_REC& r = row->rec;
-    if (role == Qt::ForegroundRole) // past days, left by a purge that failed
-        return r.P_DATE < m_module.TODAY_STR ? QVariant(QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text))
+    if (role == Qt::ForegroundRole) // ended before today, left by a purge that failed
+        return r.lastDay() < m_module.TODAY_STR ? QVariant(QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text))
                                              : QVariant();
     if (spoken)
         return state::importanceName(r.P_IMPORTANCE);
     switch (index.column()) {
     case 0: return dateText(r.P_DATE);
-    case 1: return state::timeCaption(r.P_HOUR, r.P_MIN);
+    case 1: return store::timeSpanCaption(r);
     case 2: return state::importanceMarks(r.P_IMPORTANCE);
     case 3: return r.P_DETAIL;
     case 4: return r.P_PLACE;

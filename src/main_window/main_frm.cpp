@@ -21,6 +21,7 @@
 #include "state/text.h"
 #include "store/plan_store.h"
 #include "store/search_index.h"
+#include "store/storage.h"
 #include "sync_settings/sync_control.h"
 #include "sync_settings/sync_settings_dialog.h"
 #include "today_list/listen_frm.h"
@@ -286,8 +287,11 @@ void MAIN_FRM::startUp()
     // empty rather than a date or a count that is not today's.
     for (QLabel* label : {DATE_TEXT, GREETING_LABEL, TELL_LABEL})
         platform::setLabelText(label, QString());
-    const bool opened = platform::reported(this, [this] {
-        m_module.SEC_DB = platform::Database::open(state::databasePath());
+    QString notice;
+    const bool opened = platform::reported(this, [this, &notice] {
+        store::Opened opened = store::openAppointments(state::databasePath());
+        m_module.SEC_DB = std::move(opened.db);
+        notice = opened.notice;
         store::ensureSearchIndex(m_module.db());
         m_module.SEC_NAME_STR = state::readSetting(state::kSecName);
         m_module.MY_NAME_STR = state::readSetting(state::kMyName);
@@ -297,6 +301,8 @@ void MAIN_FRM::startUp()
     });
     if (!opened)
         return;
+    if (!notice.isEmpty())
+        platform::showWarning(this, notice, platform::programTitle());
 
     // A picture that cannot be shown is reported, but it must not keep today's date from
     // being set: without it the count and the purges would work on an empty date.

@@ -15,7 +15,7 @@
 
 // Two-way sync of PLAN_DAT with a CalDAV calendar. Beside PLAN_DAT, sec.mdb remembers what was
 // in step with the server at the last sync: each event seen there (SYNC_ITEM: href, UID, ETag,
-// whether it is a series), each row that stands for one (SYNC_LINK: rowid, href, its date and a
+// whether it is a series), each row that stands for one (SYNC_LINK: its id, href, its date and a
 // digest of its seven values) and the server's sync token (SYNC_STATE). Each sync compares both
 // sides with that memory, so that a sync cut short at any point, by a crash or a dropped
 // connection, neither loses nor doubles an appointment: the next one finds where it stopped.
@@ -86,7 +86,7 @@ private:
     void create(const store::StoredRow& row, bool freshUid);
     void change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag);
     void remove(qint64 rowId, const QString& href, const QByteArray& etag);
-    std::optional<QByteArray> eventBody(const store::PLAN_REC& rec, const QString& uid);
+    std::optional<QByteArray> eventBody(const store::StoredRow& row, const QString& uid);
     void record(std::function<void(platform::Database&)> change);
     void flushRecords();
 

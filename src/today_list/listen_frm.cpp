@@ -38,6 +38,11 @@ const QString kDetail = QStringLiteral("P_DETAIL");
 const QString kImportance = QStringLiteral("P_IMPORTANCE");
 const QString kPlace = QStringLiteral("P_PLACE");
 const QString kNotice = QStringLiteral("P_NOTICE");
+const QString kEndDate = QStringLiteral("END_DATE");
+const QString kEndHour = QStringLiteral("END_HOUR");
+const QString kEndMin = QStringLiteral("END_MIN");
+const QString kAllDay = QStringLiteral("ALL_DAY");
+const QString kId = QStringLiteral("ID");
 
 constexpr int kWidth = 501;
 constexpr int kHeight = 245;
@@ -152,8 +157,11 @@ void LISTEN_FRM::LoadTodayList()
         const qint16 n = platform::toInt16(rs.recordCount());
         rs.moveFirst();
         TODAY_PLAN.assign(size_t(n), store::PLAN_REC{});
+        m_ids.assign(size_t(n), 0);
         lines.reserve(n);
-        for (store::PLAN_REC& row : TODAY_PLAN) {
+        for (size_t i = 0; i < TODAY_PLAN.size(); ++i) {
+            store::PLAN_REC& row = TODAY_PLAN[i];
+            m_ids[i] = rs.value(kId).toLongLong();
             row.P_DATE = rs.text(kDate);
             row.P_HOUR = rs.text(kHourColumn);
             row.P_MIN = rs.text(kMinColumn);
@@ -161,6 +169,10 @@ void LISTEN_FRM::LoadTodayList()
             row.P_IMPORTANCE = rs.int16(kImportance);
             row.P_PLACE = rs.text(kPlace);
             row.P_NOTICE = rs.text(kNotice);
+            row.END_DATE = rs.text(kEndDate);
+            row.END_HOUR = rs.text(kEndHour);
+            row.END_MIN = rs.text(kEndMin);
+            row.ALL_DAY = rs.int16(kAllDay) != 0;
             lines << row.P_DETAIL;
             rs.moveNext();
         }
@@ -197,7 +209,7 @@ void LISTEN_FRM::showDetail(int line)
     if (line < 0 || size_t(line) >= TODAY_PLAN.size())
         return;
     const store::PLAN_REC& row = TODAY_PLAN[size_t(line)];
-    platform::setLabelText(TIME_LABEL, state::timeCaption(row.P_HOUR, row.P_MIN));
+    platform::setLabelText(TIME_LABEL, store::timeSpanCaption(row));
     platform::setLabelText(IMPO_LABEL, state::importanceMarks(row.P_IMPORTANCE));
     IMPO_LABEL->setAccessibleName(state::importanceName(row.P_IMPORTANCE));
     showValue(PLACE_LABEL, row.P_PLACE, kPlaceName, kPlaceRoomWidth);
@@ -210,10 +222,10 @@ void LISTEN_FRM::deleteSelected()
     if (line < 0 || size_t(line) >= TODAY_PLAN.size())
         return;
     // Taken now: the appointment asked about is the one deleted, whatever happens meanwhile.
-    const store::PLAN_REC row = TODAY_PLAN[size_t(line)];
+    const qint64 id = m_ids[size_t(line)];
     if (!platform::askYesNo(this, kDeleteQuestion, kDeleteTitle, platform::MsgAnswer::Yes))
         return;
-    if (!platform::reported(this, [this, &row] { m_module.db().execute(store::deleteSql(row)); }))
+    if (!platform::reported(this, [this, id] { store::remove(m_module.db(), id); }))
         return;
     LoadTodayList();
 }

@@ -1,8 +1,10 @@
 // The list of every appointment as the user meets it: order and columns, the search, a change
 // in the entry form, the Delete key, and the main window once it closes.
 #include "all_list/all_list_window.h"
+#include "store/search_index.h"
 #include "support/test_env.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -10,6 +12,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 using platform::MsgAnswer;
 
@@ -44,10 +47,13 @@ struct Opened {
     state::Module1 module;
     std::unique_ptr<AllListWindow> window;
 
-    explicit Opened(const QString& fill)
+    explicit Opened(const QString& fill, bool readOnly = false)
     {
         env.exec(fill);
+        QFile::setPermissions(env.dbPath(), readOnly ? QFile::ReadOwner : QFile::ReadOwner | QFile::WriteOwner);
         module.SEC_DB = platform::Database::open(env.dbPath());
+        // As the main window's start makes it; a read-only file without one searches without it.
+        QCOMPARE(store::ensureSearchIndex(module.db()), !readOnly);
         module.TODAY_STR = QStringLiteral("2000/04/15");
         QVERIFY((window = std::make_unique<AllListWindow>(module))->prepare());
         window->show();
@@ -60,6 +66,118 @@ class TestAllList : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    // Full- and half-width forms and either case find each other, through the index and, on a
+    // read-only file that has none, by a pass over the table; the shortest texts always pass over
+    // it. Quotes, "%" and "*" are themselves, never syntax.
+    void foldedSearch_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("found");
+        const std::pair<QString, QStringList> cases[] = {
+            {"Ａ社", {"A社訪問"}}, {"ａ社訪問", {"A社訪問"}}, {"第２", {"第2会議室"}}, {"第２会議", {"第2会議室"}},
+            {"ｸﾘﾆｯｸ", {"クリニック受診"}}, {"ünïcödé", {"ÜNÏCÖDÉ 勉強会"}}, {"データ", {"ﾃﾞｰﾀ整理"}},
+            {"0%", {"100% 達成"}}, {"100%", {"100% 達成"}}, {"\"hi\"", {"say \"hi\""}}, {"a*b", {"a*b"}},
+            {"*", {"a*b"}}, {"ＸＹＺ", {}}};
+        for (const bool readOnly : {false, true})
+            for (const auto& [typed, found] : cases)
+                QTest::addRow("%s%s", readOnly ? "read-only " : "", qPrintable(typed)) << readOnly << typed << found;
+    }
+    void foldedSearch()
+    {
+        QFETCH(bool, readOnly);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, found);
+        const QStringList subjects{"A社訪問", "第2会議室", "クリニック受診", "ÜNÏCÖDÉ 勉強会", "ﾃﾞｰﾀ整理", "100% 達成",
+                                   "100 達成", "say \"hi\"", "a*b", "axb", "ab"};
+        Opened w(kValues + "('2000/04/15','10','00','" + subjects.join("',1,'',''), ('2000/04/15','10','00','") + "',1,'','')",
+                 readOnly);
+        CHILD(field, QLineEdit, w.window, "searchField");
+        field->setText(typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(shown(w.window.get(), {3}).replaceInStrings(">", ""),
+                 QStringList{"用件"} + found << QString::number(found.size()) + "件");
+    }
+
+    // Whoever adds, changes or deletes rows, the index finds what the table holds at the next
+    // search; a PLAN_DAT made anew or an index emptied behind its back is built again.
+    void indexInStep_data()
+    {
+        QTest::addColumn<QString>("change"); // what another program does to the table
+        QTest::addColumn<bool>("atStart");   // looked at as the program's start does, not a search
+        QTest::addColumn<QStringList>("found"); // the subjects the index finds for 会議室
+        QTest::newRow("insert") << kValues + "('2000/04/16','10','00','第３会議室',1,'','')" << false << QStringList{"来客", "第1会議室", "第３会議室"};
+        QTest::newRow("change") << "UPDATE PLAN_DAT SET P_NOTICE = '小会議室' WHERE P_DETAIL = '外出';"
+                                   " UPDATE PLAN_DAT SET P_PLACE = '' WHERE P_DETAIL = '来客'"
+                                << false << QStringList{"外出", "第1会議室"};
+        QTest::newRow("delete, purge") << "DELETE FROM PLAN_DAT WHERE P_DATE < '2000/04/15' OR P_DETAIL = '外出'" << false << QStringList{"来客"};
+        QTest::newRow("rowid reused") << "DELETE FROM PLAN_DAT WHERE P_DETAIL = '外出';" + kValues + "('2000/04/15','12','00','会議室予約',1,'','')"
+                                      << false << QStringList{"会議室予約", "来客", "第1会議室"};
+        QTest::newRow("PLAN_DAT made anew") << "CREATE TABLE NEW_DAT AS SELECT * FROM PLAN_DAT; DROP TABLE PLAN_DAT;"
+                                               " ALTER TABLE NEW_DAT RENAME TO PLAN_DAT; DELETE FROM PLAN_DAT WHERE P_DETAIL = '来客'"
+                                            << false << QStringList{"第1会議室"};
+        QTest::newRow("index emptied") << "DELETE FROM PLAN_SEARCH" << true << QStringList{"来客", "第1会議室"};
+    }
+    void indexInStep()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, atStart);
+        QFETCH(QStringList, found);
+        testing::TestEnv env;
+        env.exec(kValues + "('2000/04/14','09','00','第1会議室',1,'',''), ('2000/04/15','10','00','来客',1,'大会議室',''),"
+                           "('2000/04/15','11','00','外出',1,'','')");
+        const auto db = platform::Database::open(env.dbPath());
+        QVERIFY(store::ensureSearchIndex(*db));
+        env.exec(change);
+        QVERIFY((atStart ? store::ensureSearchIndex : store::catchUpSearchIndex)(*db));
+        QStringList subjects;
+        for (const auto& row : db->query("SELECT d.P_DETAIL FROM PLAN_SEARCH s JOIN PLAN_DAT d ON d.rowid = s.rowid"
+                                         " WHERE PLAN_SEARCH MATCH ? ORDER BY 1", {store::searchPhrase("会議室")}))
+            subjects << row.front().toString();
+        QCOMPARE(subjects, found);
+    }
+
+    // Change and delete as buttons and in the table's context menu act on the selected row (the
+    // entry form opens on it, or it is deleted); with no row to act on, neither can be chosen.
+    void commands_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<QStringList>("after"); // the form that opened, the list, the boxes
+        const QStringList changed{"予定変更|来客", "用件", "会議", ">来客", "2件"};
+        const QStringList deleted{"", "用件", ">会議", "1件", "この予定を削除しますか？ [削除確認, icon 1, yes/no]"};
+        QTest::newRow("change button") << "changeButton" << "click" << changed;
+        QTest::newRow("change in the menu") << "changeAction" << "trigger" << changed;
+        QTest::newRow("delete button") << "deleteButton" << "click" << deleted;
+        QTest::newRow("delete in the menu") << "deleteAction" << "trigger" << deleted;
+    }
+    void commands()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, slot);
+        QFETCH(QStringList, after);
+        Opened w(kValues + "('2000/04/15','10','00','会議',1,'',''), ('2000/04/15','11','00','来客',1,'','')");
+        CHILD(table, QTableView, w.window, "allListTable");
+        CHILD(field, QLineEdit, w.window, "searchField");
+        CHILD(command, QObject, w.window, qPrintable(control));
+        QCOMPARE(table->actions().size() * (table->contextMenuPolicy() == Qt::ActionsContextMenu), 2);
+        QTest::keyClick(table, Qt::Key_Down);
+        w.env.answer(MsgAnswer::Yes);
+        QString form;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&form] {
+            QWidget* modal = QApplication::activeModalWidget();
+            form = modal ? modal->windowTitle() + '|' + modal->findChild<QLineEdit*>("DETAIL_TEXT")->text() : form;
+            QMetaObject::invokeMethod(modal, "hide");
+        });
+        closer.start(10);
+        QVERIFY(QMetaObject::invokeMethod(command, slot.toLatin1().constData()));
+        QCOMPARE(QStringList{form} + shown(w.window.get(), {3}) + w.env.told(), after);
+        field->setText("ＸＹＺ");
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(command->property("enabled"), false);
+    }
 
     // Every row, past days greyed, in the order of date, time and subject, the weekday counted
     // from the date, the first selected; the size the user gave the window comes back next time.
@@ -76,6 +194,9 @@ private slots:
                                                      "2000/04/16(日)|09時00分|!!!|会議|本社|資料", "2001/01/01(月)|00時00分|!!!|元日||",
                                                      "7件"}));
         QCOMPARE(w.window->size(), QSize(760, 480));
+        // The marks are spoken as what they mean.
+        auto* cells = QAccessible::queryAccessibleInterface(w.window->findChild<QTableView*>("allListTable"));
+        QCOMPARE(cells->tableInterface()->cellAt(1, 2)->text(QAccessible::Name), "重要度 中");
         w.window->resize(800, 500);
         w.window->close();
         QCOMPARE(AllListWindow(w.module).size(), QSize(800, 500));
@@ -144,7 +265,7 @@ private slots:
         QTest::newRow("deletion declined, a twin changed") << "Down, Del, Return" << MsgAnswer::No << "打合せ"
             << head + QStringList{" 会議|A", "会議|B", ">打合せ|A", "来客|", "4件", asked, four};
         QTest::newRow("deletion refused, the row saved beside its twin") << "Down, Down, Del, Return" << MsgAnswer::Yes << "会議"
-            << head + QStringList{" 会議|A", "会議|A", ">会議|B", "来客|", "4件", asked, "拒否",
+            << head + QStringList{" 会議|A", "会議|A", ">会議|B", "来客|", "4件", asked, "拒否 [ミルドカ, icon 2]",
                                   "同じ用件が存在します。 [ﾃﾞｰﾀ重複ｴﾗｰ, icon 2]", four};
         QTest::newRow("twin deleted, the next saved as it was") << "Down, Del, Return" << MsgAnswer::Yes << "会議"
             << head + QStringList{" 会議|A", ">会議|B", "来客|", "3件", asked, three};

@@ -3,6 +3,7 @@
 #include "reminders/reminders.h"
 #include "support/test_env.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
@@ -21,6 +22,12 @@ using testing::StartedMain;
 using testing::TestEnv;
 
 namespace {
+// What a screen reader calls a control.
+QString spoken(QWidget* window, const char* name)
+{
+    return name + ('=' + QAccessible::queryAccessibleInterface(window->findChild<QWidget*>(name))->text(QAccessible::Name));
+}
+
 void mouse(QWidget* widget, QEvent::Type type, Qt::MouseButtons buttons)
 {
     QMouseEvent event(type, QPointF(30, 30), widget->mapToGlobal(QPointF(30, 30)),
@@ -33,6 +40,31 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    // The names a screen reader gives the controls that show no caption of their own, in every
+    // window: importance by its meaning, an empty value by its caption.
+    void accessibleNames()
+    {
+        TestEnv env;
+        env.insert(rec("2000/04/15", "10", "00", "会議", 0));
+        StartedMain main;
+        QStringList names{spoken(&main.window, "SEC_PICT"), spoken(&main.window, "Toolbar1")};
+        const std::pair<const char*, QList<const char*>> windows[] = {
+            {"mnuSche", {"HOUR_LST", "MIN_LST"}},
+            {"mnuConfirm", {"DETAIL_LST", "IMPO_LABEL", "PLACE_LABEL", "NOTICE_LABEL"}},
+            {"actionAllList", {"allListTable"}}};
+        for (const auto& [menu, controls] : windows) {
+            testing::onNextModal([&names, &controls](QWidget* window) {
+                for (const char* name : controls)
+                    names << spoken(window, name);
+                window->hide();
+            });
+            main.action(menu)->trigger();
+        }
+        QCOMPARE(names, QStringList({"SEC_PICT=秘書", "Toolbar1=ツールバー", "HOUR_LST=時", "MIN_LST=分",
+                                     "DETAIL_LST=今日の予定", "IMPO_LABEL=重要度 高", "PLACE_LABEL=場所",
+                                     "NOTICE_LABEL=備考", "allListTable=予定一覧"}));
+    }
 
     // What start-up shows for the moment it runs, the settings it finds and today's rows: past
     // rows are gone, today's counted, the ways into today's list follow, and fallbacks are never

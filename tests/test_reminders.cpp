@@ -194,6 +194,8 @@ private slots:
         QTest::newRow("snoozed") << "2000/04/15 09:30" << -2 << "snoozed 10:05" << true << "2000/04/15 10:05";
         QTest::newRow("acknowledged") << "2000/04/15 10:30" << -2 << "acked" << true << "";
         QTest::newRow("shown") << "2000/04/15 10:05" << -2 << "shown" << true << "";
+        QTest::newRow("all day") << "2000/04/16 00:00" << -2 << "" << false << "";
+        QTest::newRow("all day, own lead") << "2000/04/16 00:00" << 1440 << "" << false << "2000/04/15 00:00";
         QTest::newRow("shown before a move") << "2000/04/15 10:45" << -2 << "shown" << true << "2000/04/15 10:35";
     }
     void planning()
@@ -203,7 +205,8 @@ private slots:
         QFETCH(QString, state);
         QFETCH(bool, startingUp);
         const QStringList date = start.split(QRegularExpression("[ :]"));
-        const PlannedRow row{{7, rec(date[0], date[1], date[2], "会議")}, lead == -2 ? std::nullopt : std::optional(lead)};
+        PlannedRow row{{7, rec(date[0], date[1], date[2], "会議")}, lead == -2 ? std::nullopt : std::optional(lead)};
+        row.row.rec.ALL_DAY = QTest::currentDataTag() == QString("all day") || QTest::currentDataTag() == QString("all day, own lead");
         // A state of the moved appointment is kept by its old start, so it does not hold.
         const QString occurrence = QTest::currentDataTag() == QString("shown before a move") ? "2000/04/15 10:05" : start;
         std::vector<store::ReminderState> states;
@@ -430,7 +433,8 @@ private slots:
         QVERIFY(QDir(m_config + "/autostart").removeRecursively() && writeBytes(m_config + "/autostart", {})); // not a folder
         QCOMPARE(marks << toggle(), (QStringList{"1 1", "0 0", "0 0"}));
         QCOMPARE(env.told(), (QStringList{box("設定を書き込めません: " + env.settingsPath(), "Internal Error", platform::MsgIcon::Critical),
-                                          "ログイン時に起動する設定を書き込めません。\r" + m_config + "/autostart はフォルダーではありません。"}));
+                                          box("ログイン時に起動する設定を書き込めません。\r" + m_config + "/autostart はフォルダーではありません。",
+                                              platform::programTitle(), platform::MsgIcon::Exclamation)}));
     }
 
     // The entry written for a program in a folder of each name is valid and starts it when GLib

@@ -61,16 +61,23 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
     int count = 0;
     const QDateTime stamp = now.toUTC(); // once: each conversion from local time asks the system
 
+    ZoneTexts zones;
     db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns
-                      + QStringLiteral(", P_REMIND FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, rowid"),
+                      + QStringLiteral(", SOURCE, P_REMIND FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, ID"),
                   {}, [&](const platform::Row& values) {
-                      const store::PLAN_REC rec = store::storedRow(values).rec;
-                      const QVariant remind = values.back();
-                      events += eventText(rec, uidFor(rec), stamp, remind.isNull() ? std::nullopt : std::optional(remind.toInt()));
+                      const store::StoredRow row = store::storedRow(values);
+                      const QByteArray source = values.at(values.size() - 2).toString().toUtf8();
+                      const QVariant lead = values.back();
+                      const std::optional<int> remind = lead.isNull() ? std::nullopt : std::optional(lead.toInt());
+                      events += source.isEmpty() ? eventText(row.rec, row.uid, stamp, remind)
+                                                 : keptEvent(source, row.rec, row.uid, stamp, zones, remind);
                       ++count;
                       return true;
                   });
-    const QByteArray text = calendarText(events);
+    QByteArray zoneText;
+    for (const QByteArray& zone : std::as_const(zones))
+        zoneText += zone;
+    const QByteArray text = calendarText(zoneText + events);
     // QSaveFile follows a link and replaces its target, which may be in another folder; a
     // device or a pipe would be replaced by a file.
     const QFileInfo info(path);
@@ -116,7 +123,9 @@ ImportReport addRows(platform::Database& db, const ReadResult& read)
             ++report.duplicates;
             continue;
         }
-        const qint64 id = store::insert(db, row.rec);
+        // One event, one row: it keeps the event's UID. Instances of a series each get one of their
+        // own, as each goes out again as an event of its own.
+        const qint64 id = store::insert(db, row.rec, row.recurring ? QString() : row.uid, row.source);
         if (row.remind)
             store::setReminderLead(db, id, row.remind);
         ++report.added;

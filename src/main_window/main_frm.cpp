@@ -19,7 +19,8 @@
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
-#include "store/reminder_state.h"
+#include "store/search_index.h"
+#include "store/storage.h"
 #include "sync_settings/sync_control.h"
 #include "sync_settings/sync_settings_dialog.h"
 #include "today_list/listen_frm.h"
@@ -50,6 +51,7 @@ const QString kAllList = QStringLiteral("予定一覧(&L)");
 const QString kNoticeMenu = QStringLiteral("お知らせ(&R)");
 const QString kStartAtLogin = QStringLiteral("ログイン時に起動(&A)");
 const QString kInternalError = QStringLiteral("Internal Error");
+const QString kToolBarName = QStringLiteral("ツールバー");
 const QString kGreetings[] = {QStringLiteral("おはようございます。"), QStringLiteral("こんにちわ。"),
                               QStringLiteral("こんばんわ。"), QStringLiteral("遅くまで大変ですね。")};
 const struct {
@@ -221,12 +223,14 @@ void MAIN_FRM::chooseNotice(QAction* choice)
         state::writeSettings({{state::kNoticeMin, QString::number(choice->data().toInt())}});
     }, kInternalError, platform::MsgIcon::Critical);
     showToolsState();
-    platform::reported(this, [this] { planReminders(); });
+    platform::reported(this, [this] { planReminders(); }, platform::programTitle(), platform::MsgIcon::Exclamation);
 }
 
 void MAIN_FRM::toggleStartAtLogin(bool on)
 {
-    platform::reported(this, [on] { platform::setStartAtLogin(QCoreApplication::applicationFilePath(), on); });
+    platform::reported(
+        this, [on] { platform::setStartAtLogin(QCoreApplication::applicationFilePath(), on); }, platform::programTitle(),
+        platform::MsgIcon::Exclamation);
     showToolsState();
 }
 
@@ -238,6 +242,7 @@ void MAIN_FRM::buildToolBar()
     Toolbar1->setIconSize(QSize(20, 20));
     Toolbar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
     Toolbar1->lower();
+    Toolbar1->setAccessibleName(kToolBarName);
 
     // The buttons' images come in this order from the image list; each button is known by its
     // key, and its accessible name is the menu command it runs.
@@ -282,9 +287,12 @@ void MAIN_FRM::startUp()
     // empty rather than a date or a count that is not today's.
     for (QLabel* label : {DATE_TEXT, GREETING_LABEL, TELL_LABEL})
         platform::setLabelText(label, QString());
-    const bool opened = platform::reported(this, [this] {
-        m_module.SEC_DB = platform::Database::open(state::databasePath());
-        store::addReminderTables(*m_module.SEC_DB);
+    QString notice;
+    const bool opened = platform::reported(this, [this, &notice] {
+        store::Opened opened = store::openAppointments(state::databasePath());
+        m_module.SEC_DB = std::move(opened.db);
+        notice = opened.notice;
+        store::ensureSearchIndex(m_module.db());
         m_module.SEC_NAME_STR = state::readSetting(state::kSecName);
         m_module.MY_NAME_STR = state::readSetting(state::kMyName);
         m_module.SEC_PIC_PATH = state::readSetting(state::kSecPic);
@@ -293,6 +301,8 @@ void MAIN_FRM::startUp()
     });
     if (!opened)
         return;
+    if (!notice.isEmpty())
+        platform::showWarning(this, notice, platform::programTitle());
 
     // A picture that cannot be shown is reported, but it must not keep today's date from
     // being set: without it the count and the purges would work on an empty date.
@@ -338,6 +348,8 @@ void MAIN_FRM::refresh()
     // up to date: they do not depend on it.
     showPicture();
     platform::setLabelText(NAME_LABEL, m_module.SEC_NAME_STR + QStringLiteral("："));
+    // A screen reader names the picture after the secretary it shows.
+    SEC_PICT->setAccessibleName(m_module.SEC_NAME_STR);
     platform::reported(this, [this] {
         platform::Recordset rs = m_module.db().openRecordset(store::countTodaySql(m_module.TODAY_STR));
         if (rs.eof()) {

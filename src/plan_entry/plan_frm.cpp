@@ -9,6 +9,7 @@
 #include "store/reminder_state.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGroupBox>
@@ -44,6 +45,10 @@ const QString kChange = QStringLiteral("変更");
 const QString kGone = QStringLiteral("この予定はほかのプログラムで削除されたため、変更できません。");
 const QString kChangedMeanwhile = QStringLiteral("この予定はほかのプログラムで変更されたため、変更できません。"
                                                  "予定を開き直してください。");
+const QString kEndCaption = QStringLiteral("終了：");
+const QString kAllDay = QStringLiteral("終日(&A)");
+const QString kPastDate = QStringLiteral("過去の日付には登録できません。");
+const QString kEndBeforeStart = QStringLiteral("終了時刻が開始時刻より前です。");
 
 const QString kRemind = QStringLiteral("お知らせ：");
 const QString kRemindDefault = QStringLiteral("既定（%1）");
@@ -83,7 +88,8 @@ PLAN_FRM::PLAN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent), m
 {
     setObjectName(QStringLiteral("PLAN_FRM"));
     setWindowTitle(kCaption);
-    platform::makeFixedDialog(this, 533, 249);
+    // 249 pixels high as designed, and one row more for the reminder time under the buttons.
+    platform::makeFixedDialog(this, 533, 249 + 33);
     buildLayout();
 }
 
@@ -99,8 +105,8 @@ void PLAN_FRM::buildLayout()
             result->setText(text);
         return result;
     };
-    auto list = [this, &fieldFont](const char* name, int left) {
-        auto* result = platform::control<QComboBox>(this, name, left, 32, 49, 21);
+    auto list = [this, &fieldFont](const char* name, int left, int top = 32) {
+        auto* result = platform::control<QComboBox>(this, name, left, top, 49, 21);
         result->setEditable(false);
         result->setFont(fieldFont);
         return result;
@@ -165,9 +171,9 @@ void PLAN_FRM::buildLayout()
         connect(text, &QLineEdit::textChanged, this, [this] { EDIT_FLAG = true; });
     }
 
-    // Added after the original controls, left of the buttons, so the form keeps its size.
-    REMIND_LABEL = label(this, "REMIND_LABEL", kRemind, 16, 220, 60, 12, true);
-    REMIND_LST = platform::control<QComboBox>(this, "REMIND_LST", 80, 216, 137, 22);
+    // Added after the original controls, in a row of its own under the buttons' row.
+    REMIND_LABEL = label(this, "REMIND_LABEL", kRemind, 16, 256, 60, 12, true);
+    REMIND_LST = platform::control<QComboBox>(this, "REMIND_LST", 80, 252, 137, 22);
     REMIND_LST->setEditable(false);
     REMIND_LST->setFont(fieldFont);
     REMIND_LABEL->setBuddy(REMIND_LST);
@@ -186,9 +192,25 @@ void PLAN_FRM::buildLayout()
     connect(OK_BTN, &QPushButton::clicked, this, &PLAN_FRM::OK_BTN_Click);
     connect(CLOSE_BTN, &QPushButton::clicked, this, &QWidget::close);
 
-    // The minute list comes before the hour list, as the window has always had it.
-    QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1], IMPO_OPT[2], DETAIL_TEXT, PLACE_TEXT, NOTICE_TEXT,
-                        OK_BTN,      CLOSE_BTN,   DATE_DTP,    MIN_LST,     HOUR_LST,    REMIND_LST};
+    // The end, beside the buttons, under the window's own controls.
+    m_endCaption = label(this, "END_LABEL", kEndCaption, 16, 220, 36, 12, true);
+    m_endHourList = list("END_HOUR_LST", 52, 216);
+    m_endHourUnit = label(this, "END_HOUR_LABEL", kHour, 104, 220, 12, 12, true);
+    m_endMinuteList = list("END_MIN_LST", 120, 216);
+    m_endMinuteUnit = label(this, "END_MIN_LABEL", kMinute, 172, 220, 12, 12, true);
+    m_endHourList->setAccessibleName(kEndCaption + kHour);
+    m_endMinuteList->setAccessibleName(kEndCaption + kMinute);
+    m_endCaption->setBuddy(m_endHourList);
+    m_allDay = platform::control<QCheckBox>(this, "ALL_DAY_CHK", 196, 216, 96, 21);
+    m_allDay->setText(kAllDay);
+    connect(m_allDay, &QCheckBox::toggled, this, &PLAN_FRM::allDayToggled);
+
+    // The minute list comes before the hour list, as the window has always had it; the end
+    // and the reminder follow the window's own controls.
+    QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1],   IMPO_OPT[2],     DETAIL_TEXT, PLACE_TEXT,
+                        NOTICE_TEXT, OK_BTN,        CLOSE_BTN,       DATE_DTP,    MIN_LST,
+                        HOUR_LST,    m_endHourList, m_endMinuteList, m_allDay,
+                        REMIND_LST};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     // Every control reports its keys here: the release of a held Enter reaches whichever
@@ -210,6 +232,16 @@ void PLAN_FRM::setUp()
     MIN_LST->clear();
     for (const QString& minute : kMinutes)
         MIN_LST->addItem(minute);
+    // The end is optional: the first, empty entry is none.
+    m_endHourList->clear();
+    m_endHourList->addItem(QString());
+    for (int hour = 0; hour < 24; ++hour)
+        m_endHourList->addItem(state::twoDigits(hour));
+    m_endMinuteList->clear();
+    m_endMinuteList->addItem(QString());
+    for (const QString& minute : kMinutes)
+        m_endMinuteList->addItem(minute);
+    m_allDay->setChecked(false);
     // The clock's date, not the day the program started: the two differ after midnight.
     DATE_DTP->setDate(platform::Clock::now().date());
     HOUR_LST->setCurrentIndex(0);
@@ -222,6 +254,7 @@ void PLAN_FRM::setUp()
     REMIND_LST->setCurrentIndex(0);
     IMPO_OPT[kMediumImportance]->setChecked(true);
     IMPO_OPT[kMediumImportance]->setFocus();
+    m_endDays = 0;
     // Last: selecting the option above counted as input.
     EDIT_FLAG = false;
 }
@@ -232,10 +265,15 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
         return false;
     m_changedId = row.id;
     m_changedFrom = row.rec;
+    m_changedDate = row.rec.P_DATE;
     setWindowTitle(kChangeCaption);
     OK_BTN->setText(kChange);
     DATE_DTP->setDate(QDate::fromString(row.rec.P_DATE, QStringLiteral("yyyy/MM/dd")));
-    for (const auto& [list, text] : {std::pair{HOUR_LST, row.rec.P_HOUR}, std::pair{MIN_LST, row.rec.P_MIN}}) {
+    const QDate endDay = QDate::fromString(row.rec.END_DATE, QStringLiteral("yyyy/MM/dd"));
+    m_endDays = endDay.isValid() ? std::max<qint64>(0, DATE_DTP->date().daysTo(endDay)) : 0;
+    for (const auto& [list, text] :
+         {std::pair{HOUR_LST, row.rec.P_HOUR}, std::pair{MIN_LST, row.rec.P_MIN}, std::pair{m_endHourList, row.rec.END_HOUR},
+          std::pair{m_endMinuteList, row.rec.END_MIN}}) {
         // A time off the form's grid (another program's) is offered as it is, so that a change
         // of something else keeps it.
         if (list->findText(text) < 0)
@@ -247,6 +285,7 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     DETAIL_TEXT->setText(row.rec.P_DETAIL);
     PLACE_TEXT->setText(row.rec.P_PLACE);
     NOTICE_TEXT->setText(row.rec.P_NOTICE);
+    m_allDay->setChecked(row.rec.ALL_DAY);
     std::optional<int> lead;
     platform::reported(this, [&] { lead = store::reminderLead(m_module.db(), row.id); });
     // A lead off the list (another calendar's) is offered as it is, as an off-grid time is.
@@ -261,8 +300,46 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
 
 store::PLAN_REC PLAN_FRM::shownRow() const
 {
-    return {state::dateKey(DATE_DTP->date()), HOUR_LST->currentText(), MIN_LST->currentText(), DETAIL_TEXT->text(),
-            qint16(m_impoGroup->checkedId()), PLACE_TEXT->text(), NOTICE_TEXT->text()};
+    store::PLAN_REC row{state::dateKey(DATE_DTP->date()), HOUR_LST->currentText(), MIN_LST->currentText(),
+                        DETAIL_TEXT->text(), qint16(m_impoGroup->checkedId()), PLACE_TEXT->text(), NOTICE_TEXT->text()};
+    const QString endDay = state::dateKey(DATE_DTP->date().addDays(m_endDays));
+    if (m_allDay->isChecked()) {
+        row.P_HOUR = row.P_MIN = state::twoDigits(0);
+        row.ALL_DAY = true;
+        row.END_DATE = endDay;
+    } else if (!m_endHourList->currentText().isEmpty()) {
+        row.END_DATE = endDay;
+        row.END_HOUR = m_endHourList->currentText();
+        // An hour alone means its full hour.
+        row.END_MIN = m_endMinuteList->currentText().isEmpty() ? state::twoDigits(0) : m_endMinuteList->currentText();
+    }
+    return row;
+}
+
+bool PLAN_FRM::checkTimes(const store::PLAN_REC& row)
+{
+    // A date before today would be gone at the next start-up's purge without a word. A time
+    // earlier today is still today's; a row being changed may keep the date it has.
+    const QString today = state::dateKey(platform::Clock::now().date());
+    if (row.P_DATE < today && !(m_changedId && row.P_DATE == m_changedDate)) {
+        platform::showWarning(this, kPastDate, kNoDetailTitle);
+        return false;
+    }
+    const bool endFirst = row.hasEnd() && !row.ALL_DAY
+        && std::pair(row.END_DATE, row.END_HOUR + row.END_MIN) < std::pair(row.P_DATE, row.P_HOUR + row.P_MIN);
+    if (endFirst) {
+        platform::showWarning(this, kEndBeforeStart, kNoDetailTitle);
+        return false;
+    }
+    return true;
+}
+
+void PLAN_FRM::allDayToggled(bool checked)
+{
+    for (QWidget* time : {static_cast<QWidget*>(HOUR_LST), static_cast<QWidget*>(MIN_LST),
+                          static_cast<QWidget*>(m_endHourList), static_cast<QWidget*>(m_endMinuteList)})
+        time->setEnabled(!checked);
+    EDIT_FLAG = true;
 }
 
 std::optional<int> PLAN_FRM::shownLead() const
@@ -281,7 +358,7 @@ bool PLAN_FRM::CheckDetail()
 
 void PLAN_FRM::OK_BTN_Click()
 {
-    if (!CheckDetail())
+    if (!CheckDetail() || !checkTimes(shownRow()))
         return;
     if (m_changedId) {
         saveChange();
@@ -307,6 +384,10 @@ void PLAN_FRM::OK_BTN_Click()
         rs.setField(QStringLiteral("P_DETAIL"), row.P_DETAIL);
         rs.setField(QStringLiteral("P_PLACE"), row.P_PLACE);
         rs.setField(QStringLiteral("P_NOTICE"), row.P_NOTICE);
+        rs.setField(QStringLiteral("END_DATE"), row.END_DATE);
+        rs.setField(QStringLiteral("END_HOUR"), row.END_HOUR);
+        rs.setField(QStringLiteral("END_MIN"), row.END_MIN);
+        rs.setField(QStringLiteral("ALL_DAY"), int(row.ALL_DAY));
         // Only a lead of its own is written: a file that predates the column still takes the rest.
         if (const std::optional<int> lead = shownLead())
             rs.setField(QStringLiteral("P_REMIND"), *lead);
@@ -337,7 +418,7 @@ void PLAN_FRM::saveChange()
         const std::optional<store::PLAN_REC> stored = store::find(db, *m_changedId);
         if (!stored)
             outcome = Gone; // and not made again: the other program meant it gone
-        else if (*stored != m_changedFrom)
+        else if (!store::sameAppointment(*stored, m_changedFrom))
             outcome = ChangedMeanwhile; // the user has not seen that change: it must not be lost
         else if (store::isDuplicate(db, row, *m_changedId))
             outcome = Duplicate;

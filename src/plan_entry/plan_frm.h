@@ -9,6 +9,7 @@
 #include <optional>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QGroupBox;
@@ -54,6 +55,9 @@ private:
     store::PLAN_REC shownRow() const;
     // The lead chosen for this appointment's reminder; none follows the Tools menu.
     std::optional<int> shownLead() const;
+    // True when the date and the end can be stored; otherwise tells the user why.
+    bool checkTimes(const store::PLAN_REC& row);
+    void allDayToggled(bool checked);
     void saveChange();
 
     state::Module1& m_module;
@@ -63,6 +67,11 @@ private:
     // The row being changed as the form was filled with it: what another program or window
     // changed since is not overwritten.
     store::PLAN_REC m_changedFrom;
+    // The stored date of the row being changed: it may stay, even when it is past now.
+    QString m_changedDate;
+    // Days from the start to the end's day: 0 on this form, more for an event another calendar
+    // made to last several days, whose length a change keeps.
+    qint64 m_endDays = 0;
     platform::KeyStrokes m_enterStrokes;
 
     QLabel* Label1 = nullptr;
@@ -85,4 +94,11 @@ private:
     QComboBox* REMIND_LST = nullptr;
     QPushButton* OK_BTN = nullptr;
     QPushButton* CLOSE_BTN = nullptr;
+    // After the original controls: the optional end and the all-day mark.
+    QLabel* m_endCaption = nullptr;
+    QComboBox* m_endHourList = nullptr;
+    QLabel* m_endHourUnit = nullptr;
+    QComboBox* m_endMinuteList = nullptr;
+    QLabel* m_endMinuteUnit = nullptr;
+    QCheckBox* m_allDay = nullptr;
 };

@@ -84,7 +84,9 @@ ReminderPlan planReminders(const std::vector<PlannedRow>& rows, const std::vecto
         bool minuteOk = false;
         const QTime time(a.P_HOUR.toInt(&hourOk), a.P_MIN.toInt(&minuteOk));
         const QDate day = QDate::fromString(a.P_DATE, QStringLiteral("yyyy/MM/dd"));
-        if (!hourOk || !minuteOk || !time.isValid() || !day.isValid())
+        // A whole day has no moment to come before by the settings' minutes: it is reminded of
+        // only with a lead of its own (the day before, say).
+        if (!hourOk || !minuteOk || !time.isValid() || !day.isValid() || (a.ALL_DAY && !planned.lead))
             continue;
         Reminder r{planned.row.id, {}, {}, QDateTime(day, time), a};
         r.occurrence = store::occurrenceKey(r.startsAt);

@@ -8,23 +8,9 @@ namespace {
 const QString kMoment = QStringLiteral("yyyy/MM/dd HH:mm:ss");
 }
 
-void addReminderTables(platform::Database& db)
-{
-    try {
-        const auto columns = db.query(QStringLiteral("SELECT 1 FROM pragma_table_info('PLAN_DAT') WHERE name = 'P_REMIND'"));
-        if (columns.empty())
-            db.run(QStringLiteral("ALTER TABLE PLAN_DAT ADD COLUMN P_REMIND INTEGER"
-                                  " CONSTRAINT P_REMIND_RANGE CHECK (P_REMIND BETWEEN -1 AND 10080)"));
-        db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS REMINDER_STATE (ID INTEGER NOT NULL, OCCURRENCE TEXT NOT NULL,"
-                              " SNOOZED_UNTIL TEXT, ACKED INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (ID, OCCURRENCE)) STRICT"));
-    } catch (const platform::Failure&) {
-        // Read-only or locked: everything else still works, and the next start tries again.
-    }
-}
-
 std::optional<int> reminderLead(platform::Database& db, qint64 id)
 {
-    const auto rows = db.query(QStringLiteral("SELECT P_REMIND FROM PLAN_DAT WHERE rowid = ?"), {id});
+    const auto rows = db.query(QStringLiteral("SELECT P_REMIND FROM PLAN_DAT WHERE ID = ?"), {id});
     if (rows.empty() || rows.front().at(0).isNull())
         return std::nullopt;
     return rows.front().at(0).toInt();
@@ -32,7 +18,7 @@ std::optional<int> reminderLead(platform::Database& db, qint64 id)
 
 void setReminderLead(platform::Database& db, qint64 id, std::optional<int> minutes)
 {
-    db.run(QStringLiteral("UPDATE PLAN_DAT SET P_REMIND = ? WHERE rowid = ?"), {minutes ? QVariant(*minutes) : QVariant(), id});
+    db.run(QStringLiteral("UPDATE PLAN_DAT SET P_REMIND = ? WHERE ID = ?"), {minutes ? QVariant(*minutes) : QVariant(), id});
 }
 
 QString occurrenceKey(const QDateTime& startsAt)

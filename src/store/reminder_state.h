@@ -11,7 +11,7 @@ class Database;
 }
 
 // Each appointment's own reminder time (P_REMIND) and what the user did with its reminders
-// (REMINDER_STATE), both in sec.mdb so that they outlive the program.
+// (REMINDER_STATE), both in sec.mdb so that they outlive the program (version 3 of its tables).
 namespace store {
 
 // The lead of an appointment in minutes before it; none (std::nullopt) follows the settings.
@@ -19,10 +19,6 @@ inline constexpr int kRemindNever = -1;
 inline constexpr int kRemindDayBefore = 24 * 60;
 // The longest lead a calendar file may bring (a week): longer ones are cut to it.
 inline constexpr int kRemindLongest = 7 * 24 * 60;
-
-// Gives a file made before reminders were kept per appointment the column and the table.
-// A file that cannot be written is left as it is: it then reminds with the settings' lead.
-void addReminderTables(platform::Database& db);
 
 std::optional<int> reminderLead(platform::Database& db, qint64 id);
 void setReminderLead(platform::Database& db, qint64 id, std::optional<int> minutes);

@@ -35,28 +35,9 @@ const QString kAskThere = QStringLiteral("\r削除してよろしいですか？
 
 const QString kUrlState = QStringLiteral("URL");
 const QString kTokenState = QStringLiteral("TOKEN");
-const QString kRowOf = QStringLiteral(
-    "p.rowid, p.P_DATE, p.P_HOUR, p.P_MIN, p.P_DETAIL, p.P_IMPORTANCE, p.P_PLACE, p.P_NOTICE");
+const QString kRowOf = store::rowColumns(QStringLiteral("p"));
 
-// What the seven values were when last in step with the server, to see a change made here.
-QString digest(const store::PLAN_REC& r)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    for (const QString& text : {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, QString::number(r.P_IMPORTANCE), r.P_PLACE,
-                                r.P_NOTICE}) {
-        const QByteArray utf8 = text.toUtf8();
-        // The length first, so that no two different rows hash the same bytes.
-        hash.addData(QByteArray::number(utf8.size()) + ':');
-        hash.addData(utf8);
-    }
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-bool same(const store::PLAN_REC& a, const store::PLAN_REC& b)
-{
-    return a.P_DATE == b.P_DATE && a.P_HOUR == b.P_HOUR && a.P_MIN == b.P_MIN && a.P_DETAIL == b.P_DETAIL
-        && a.P_IMPORTANCE == b.P_IMPORTANCE && a.P_PLACE == b.P_PLACE && a.P_NOTICE == b.P_NOTICE;
-}
+using store::digest;
 
 // An event that one row cannot stand for: a recurrence, or several events in one resource.
 // Its rows are never written back to it, so the series on the server stays whole.
@@ -479,7 +460,7 @@ void SyncEngine::replaceItem(platform::Database& db, const Response& item, const
     auto here = linkedRows(db, item.href);
     db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {item.href});
     for (const ical::ImportedRow& row : rows) {
-        const auto match = std::find_if(here.begin(), here.end(), [&](const auto& h) { return same(h.first.rec, row.rec); });
+        const auto match = std::find_if(here.begin(), here.end(), [&](const auto& h) { return store::sameAppointment(h.first.rec, row.rec); });
         qint64 id = 0;
         if (match != here.end()) {
             id = match->first.id;
@@ -487,10 +468,20 @@ void SyncEngine::replaceItem(platform::Database& db, const Response& item, const
         } else if (const auto twin = unlinkedTwin(db, row.rec)) {
             id = *twin;
         } else {
-            id = store::insert(db, row.rec);
-            store::setReminderLead(db, id, row.remind);
+            // One event, one row: it keeps the event's UID and text, to be written back. An
+            // instance of a series gets a UID of its own (it never goes back to the series).
+            const bool single = rows.size() == 1 && !row.recurring;
+            id = single ? store::insert(db, row.rec, row.uid, item.data) : store::insert(db, row.rec);
             ++m_report.received;
         }
+        // The event as the server has it now, to be written back from: a change there that the
+        // row does not show (an attendee more) must not be undone by the next change here.
+        if (rows.size() == 1 && !row.recurring)
+            db.run(QStringLiteral("UPDATE PLAN_DAT SET UID = ?, SOURCE = ? WHERE ID = ?"),
+                   {row.uid, QString::fromUtf8(item.data), id});
+        // An alarm the server's event has sets the reminder time; none leaves the one chosen here.
+        if (row.remind)
+            store::setReminderLead(db, id, row.remind);
         link(db, id, item.href, row.rec);
     }
     for (const auto& [stored, changedHere] : here) {
@@ -624,6 +615,10 @@ std::optional<QByteArray> SyncEngine::eventBody(const store::StoredRow& row, con
         // Sent without its own alarm: the calendar's readers then remind as they would.
     }
     try {
+        // An event another program wrote goes back as it was, with only what changed here replaced.
+        const QByteArray source = store::sourceOf(m_module.db(), row.id);
+        if (!source.isEmpty())
+            return ical::keptCalendar(source, row.rec, uid, platform::Clock::now(), remind);
         return ical::calendarText(ical::eventText(row.rec, uid, platform::Clock::now(), remind));
     } catch (const platform::Failure&) {
         // A row whose date or time cannot be read stays here and is counted, not sent.
@@ -634,9 +629,9 @@ std::optional<QByteArray> SyncEngine::eventBody(const store::StoredRow& row, con
 
 void SyncEngine::create(const store::StoredRow& row, bool freshUid)
 {
-    // The UID the file export gives the same appointment, unless an event here has it already
-    // or the server refused it: then one of its own.
-    QString uid = ical::uidFor(row.rec);
+    // The appointment's own UID, unless an event here has it already or the server refused it:
+    // then a new one.
+    QString uid = row.uid;
     if (freshUid || m_takenHrefs.contains(hrefFor(m_account, uid)))
         uid = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral("@meridocal");
     const QString href = hrefFor(m_account, uid);
@@ -650,6 +645,9 @@ void SyncEngine::create(const store::StoredRow& row, bool freshUid)
             record([=](platform::Database& db) {
                 keepItem(db, href, uid, reply.etag, false);
                 link(db, row.id, href, row.rec);
+                // The server had its UID already: from now on it goes by the new one everywhere.
+                if (uid != row.uid)
+                    db.run(QStringLiteral("UPDATE PLAN_DAT SET UID = ? WHERE ID = ?"), {uid, row.id});
             });
         } else if ((reply.status == 412 || reply.status == 409) && !freshUid) {
             create(row, true);
@@ -666,12 +664,15 @@ void SyncEngine::change(const store::StoredRow& row, const QString& href, const 
     const std::optional<QByteArray> body = eventBody(row, uid);
     if (!body)
         return;
-    request(put(m_account, href, *body, etag), [this, row, href](const platform::HttpReply& reply) {
+    request(put(m_account, href, *body, etag), [this, row, href, body](const platform::HttpReply& reply) {
         if (succeeded(reply)) {
             ++m_report.sent;
             record([=](platform::Database& db) {
                 db.run(QStringLiteral("UPDATE SYNC_ITEM SET ETAG = ? WHERE HREF = ?"), {QString::fromLatin1(reply.etag), href});
                 link(db, row.id, href, row.rec);
+                // What the server holds now, so the next change raises SEQUENCE again from there.
+                db.run(QStringLiteral("UPDATE PLAN_DAT SET SOURCE = ? WHERE ID = ? AND SOURCE IS NOT NULL"),
+                       {QString::fromUtf8(*body), row.id});
             });
         } else if (reply.status == 412 || reply.status == 404) {
             // Changed or deleted there too: the row goes its own way and is sent as a new event;

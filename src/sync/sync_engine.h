@@ -15,7 +15,7 @@
 
 // Two-way sync of PLAN_DAT with a CalDAV calendar. Beside PLAN_DAT, sec.mdb remembers what was
 // in step with the server at the last sync: each event seen there (SYNC_ITEM: href, UID, ETag,
-// whether it is a series), each row that stands for one (SYNC_LINK: rowid, href, its date and a
+// whether it is a series), each row that stands for one (SYNC_LINK: its id, href, its date and a
 // digest of its seven values) and the server's sync token (SYNC_STATE). Each sync compares both
 // sides with that memory, so that a sync cut short at any point, by a crash or a dropped
 // connection, neither loses nor doubles an appointment: the next one finds where it stopped.

@@ -402,6 +402,12 @@ private slots:
                                    "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;RELATED=END:-PT5M\r\nEND:VALARM\r\n"
                                    "BEGIN:VALARM\r\nACTION:AUDIO\r\nTRIGGER:-PT45M\r\nEND:VALARM\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
         QCOMPARE(ical::readCalendar(foreign, QDate(2000, 4, 15)).rows.at(0).remind, std::optional(45));
+        // Written back, the foreign event keeps its alarms; a lead changed here replaces the one it was read from.
+        ical::ZoneTexts zones;
+        const store::PLAN_REC x = rec("2000/04/16", "10", "00", "x");
+        QCOMPARE(ical::keptEvent(foreign, x, "f", at(10, 0), zones, 45).count("TRIGGER"), 2);
+        const QByteArray changed = ical::keptEvent(foreign, x, "f", at(10, 0), zones, 10);
+        QVERIFY(changed.contains("TRIGGER;RELATED=END:-PT5M") && changed.contains("TRIGGER:-PT10M") && !changed.contains("PT45M"));
         QCOMPARE(ical::readCalendar(ical::calendarText(event), QDate(2000, 4, 15)).rows.at(0).remind, std::optional(1440));
     }
 

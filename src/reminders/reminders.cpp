@@ -163,6 +163,8 @@ void Reminders::check()
     }
     const QList<Reminder> missed = std::exchange(m_missed, {});
     arm();
+    if (come.isEmpty() && missed.isEmpty())
+        return; // the look at the clock of every minute touches no file
     record([&](platform::Database& db) {
         for (const Reminder& r : come)
             store::markShown(db, r.id, r.occurrence);

@@ -3,6 +3,7 @@
 #include "state/module1.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class DayTurns;
 class QAction;
@@ -12,6 +13,7 @@ class QLabel;
 class QMenu;
 class QToolBar;
 class Reminders;
+class ScheduleWindow;
 class SyncControl;
 namespace platform {
 class PictureBox;
@@ -72,6 +74,7 @@ private:
     void chooseNotice(QAction* choice);
     void toggleStartAtLogin(bool on);
     void showToolsState();
+    void openSchedule();
 
     state::Module1& m_module;
     SyncControl* m_sync = nullptr;
@@ -80,6 +83,7 @@ private:
     bool m_dayTurnPending = false;
     DayTurns* m_dayTurns = nullptr;
     Reminders* m_reminders = nullptr;
+    QPointer<ScheduleWindow> m_schedule;
 
     QToolBar* Toolbar1 = nullptr;
     QFrame* Frame1 = nullptr;

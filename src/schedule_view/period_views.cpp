@@ -50,11 +50,13 @@ Tile* PeriodView::appointmentTile(qint64 id) const
 void PeriodView::clearTiles()
 {
     // A tile inside another goes with it.
+    QList<Tile*> outer;
     for (Tile* tile : std::as_const(m_tiles)) {
         if (!qobject_cast<Tile*>(tile->parentWidget()))
-            delete tile;
+            outer << tile;
     }
     m_tiles.clear();
+    qDeleteAll(outer);
 }
 
 void PeriodView::adopt(Tile* tile)
@@ -297,7 +299,9 @@ void WeekView::placeTiles()
         const int inner = width - 4;
         const int top = m_grid->minuteTop(minuteOfDay(a.start)) + 1;
         const int bottom = m_grid->minuteTop(endMinute(a));
-        tile->setGeometry(left + 2 + inner * lane / lanes, top, inner / lanes - 1, std::max(bottom - top, line));
+        // A block has room for a line of text at least, but never runs past midnight.
+        const int height = std::max(bottom - top, std::min(line, m_grid->minuteTop(24 * 60) - top));
+        tile->setGeometry(left + 2 + inner * lane / lanes, top, inner / lanes - 1, height);
     }
     m_band->setFixedHeight(bandRows * line + 4);
 }

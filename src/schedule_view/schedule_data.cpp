@@ -21,7 +21,7 @@ int clockPart(const QString& text, int last)
 
 QString timeText(const QTime& time)
 {
-    return QStringLiteral("%1時%2分").arg(state::twoDigits(time.hour()), state::twoDigits(time.minute()));
+    return state::timeCaption(state::twoDigits(time.hour()), state::twoDigits(time.minute()));
 }
 } // namespace
 

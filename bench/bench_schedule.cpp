@@ -27,7 +27,7 @@ namespace {
 
 constexpr int kSmall = 10;
 constexpr int kBig = 1000000;
-constexpr int kRuns = 5;
+constexpr int kRuns = 15;
 const QDateTime kNow(QDate(2027, 1, 13), QTime(10, 0));
 
 [[noreturn]] void die(const char* what)

@@ -155,6 +155,7 @@ private slots:
         QTest::newRow("left into last week") << "week" << "Left, Left, Left" << "2027年1月4日〜1月10日" << "2027年1月10日（日） 0件";
         QTest::newRow("page down") << "week" << "PgDown" << "2027年1月18日〜1月24日" << "2027年1月20日（水） 0件";
         QTest::newRow("page up, home") << "week" << "PgUp, Home" << "2027年1月11日〜1月17日" << "2027年1月13日（水） 2件";
+        QTest::newRow("button then page") << "week" << "Shift+Tab, Shift+Tab, Shift+Tab, Shift+Tab, Space, PgDown" << "2027年2月" << "月";
         QTest::newRow("month, up a week") << "month" << "Up" << "2027年1月" << "2027年1月6日（水） 0件";
         QTest::newRow("month, page down") << "month" << "PgDown" << "2027年2月" << "2027年2月13日（土） 0件";
         QTest::newRow("month, down into the next") << "month" << "Right, Right, Right, Right, Down, Down, Down, Down, Down"

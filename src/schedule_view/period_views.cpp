@@ -110,16 +110,50 @@ void PeriodView::step(Tile* from, int key)
 
 // The week.
 
-HourGrid::HourGrid(QWidget* parent) : QWidget(parent)
+namespace {
+// The time now across today's column, over the blocks, which it must not keep from the mouse.
+class NowLine : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(kNowLine, 2));
+        painter.setBrush(kNowLine);
+        const int middle = height() / 2;
+        painter.drawLine(middle, middle, width(), middle);
+        painter.drawEllipse(QPoint(middle, middle), middle - 1, middle - 1);
+    }
+};
+} // namespace
+
+HourGrid::HourGrid(QWidget* parent) : QWidget(parent), m_nowLine(new NowLine(this))
 {
     setFixedHeight(24 * WeekView::kHourHeight + 1);
+    m_nowLine->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_nowLine->hide();
 }
 
 void HourGrid::setWeek(const QDate& first, const QDateTime& now)
 {
     m_first = first;
     m_now = now;
+    placeNowLine();
     update();
+}
+
+void HourGrid::placeNowLine()
+{
+    const qint64 column = m_first.daysTo(m_now.date());
+    m_nowLine->setVisible(column >= 0 && column < 7);
+    constexpr int kDot = 9;
+    const int left = columnLeft(int(column));
+    m_nowLine->setGeometry(left - kDot / 2, minuteTop(minuteOfDay(m_now.time())) - kDot / 2,
+                           columnLeft(int(column) + 1) - left + kDot / 2, kDot);
+    m_nowLine->raise();
 }
 
 int HourGrid::columnLeft(int column) const
@@ -135,6 +169,7 @@ int HourGrid::minuteTop(int minute) const
 void HourGrid::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    placeNowLine();
     emit resized();
 }
 
@@ -163,15 +198,6 @@ void HourGrid::paintEvent(QPaintEvent*)
     painter.setPen(kHourLine);
     for (int column = 0; column <= 7; ++column)
         painter.drawLine(columnLeft(column), 0, columnLeft(column), height());
-    if (todayShown) {
-        const int y = minuteTop(minuteOfDay(m_now.time()));
-        const int left = columnLeft(int(todayColumn));
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(kNowLine, 2));
-        painter.drawLine(left, y, columnLeft(int(todayColumn) + 1), y);
-        painter.setBrush(kNowLine);
-        painter.drawEllipse(QPoint(left, y), 4, 4);
-    }
 }
 
 void HourGrid::mouseDoubleClickEvent(QMouseEvent* event)
@@ -259,7 +285,6 @@ void WeekView::display(const QDate& day, bool sundayFirst, const std::vector<App
     }
     closeCluster();
 
-    m_grid->setWeek(m_first, now);
     for (QDate date = m_first; date <= m_last; date = date.addDays(1)) {
         const int count = int(std::ranges::count_if(m_appointments, [&](const Appointment& a) { return a.date == date; }));
         adopt(new DayHeading(date, date == now.date(), count, m_heading));
@@ -269,6 +294,8 @@ void WeekView::display(const QDate& day, bool sundayFirst, const std::vector<App
                                           a.allDay ? m_band : static_cast<QWidget*>(m_grid)));
         }
     }
+    // After the blocks, so that the line of the time lies over them.
+    m_grid->setWeek(m_first, now);
     placeTiles();
 }
 

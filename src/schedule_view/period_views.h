@@ -130,8 +130,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void placeNowLine();
+
     QDate m_first;
     QDateTime m_now;
+    QWidget* m_nowLine = nullptr;
 };
 
 // Six weeks of seven days around a month.

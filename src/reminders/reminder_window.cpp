@@ -4,14 +4,13 @@
 #include "platform/window_style.h"
 
 #include <QDialogButtonBox>
-#include <algorithm>
-
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 const QString kClose = QStringLiteral("閉じる");

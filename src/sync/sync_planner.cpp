@@ -24,8 +24,10 @@ public:
             if (!m_links.contains(row.id))
                 m_twins[digest(row.rec)].push_back(&row);
         }
-        for (auto it = m_links.cbegin(); it != m_links.cend(); ++it)
-            m_linked[it->href].push_back(it.key());
+        QList<qint64> ids = m_links.keys();
+        std::sort(ids.begin(), ids.end()); // the order of a hash is not the same from one run to the next
+        for (const qint64 id : std::as_const(ids))
+            m_linked[m_links.value(id).href].push_back(id);
     }
 
     Plan run()

@@ -53,6 +53,17 @@ QString named(const store::PLAN_REC& rec)
     return QStringLiteral("予定「%1」（%2）").arg(rec.P_DETAIL.left(40), rec.P_DATE);
 }
 
+// Why an event that gave no appointment could not be read; empty when it was read and simply
+// has none from today on (past, cancelled).
+QString unreadable(const ical::ReadResult& read)
+{
+    return read.refusedRules ? QStringLiteral("繰り返しの規則を読めません")
+        : read.oversized     ? QStringLiteral("予定が大きすぎます")
+        : read.unusable      ? QStringLiteral("件名か開始日時が読めません")
+        : read.notRead       ? QStringLiteral("読み取りが時間内に終わりませんでした")
+                             : QString();
+}
+
 } // namespace
 
 void SyncEngine::setIgnoreTokensForTests(bool ignore)
@@ -239,9 +250,10 @@ void SyncEngine::listed(const platform::HttpReply& reply)
 {
     SyncStatus status(m_module.db());
     const QString token = status.token();
-    // A token the server no longer knows: start from the whole calendar.
-    if (m_tokens && !token.isEmpty() && (reply.status == 403 || reply.status == 409)
-        && reply.body.contains("valid-sync-token")) {
+    // A token the server no longer knows: start from the whole calendar. Xandikos answers
+    // such a token with 500, the others as RFC 6578 says.
+    if (m_tokens && !token.isEmpty()
+        && (((reply.status == 403 || reply.status == 409) && reply.body.contains("valid-sync-token")) || reply.status == 500)) {
         status.forgetToken();
         return listRemote();
     }
@@ -298,8 +310,8 @@ void SyncEngine::fetched(const platform::HttpReply& reply)
                     f.rows = read.rows;
                     f.uid = f.rows.empty() ? QString() : f.rows.front().uid;
                     f.series = isSeries(r.data);
-                    if (f.rows.empty() && read.unusable + read.oversized + read.notRead + read.refusedRules > 0)
-                        f.unreadable = QStringLiteral("日付か件名が読めないか、大きすぎます");
+                    if (f.rows.empty())
+                        f.unreadable = unreadable(read);
                 }
             } catch (const platform::Failure& e) {
                 f.unreadable = e.description();

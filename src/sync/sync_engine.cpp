@@ -382,6 +382,8 @@ void SyncEngine::takeIn(const Plan& plan)
         switch (a.kind) {
         case Action::Forget:
             status.forget(a.href);
+            if (m_refusedKeys.contains(a.href))
+                status.accepted(a.href);
             break;
         case Action::Remember:
             status.remember(a.href, a.uid, a.etag, a.series);

@@ -67,7 +67,7 @@ int main(int argc, char** argv)
     });
     // Today's appointments on the quarter-hour grid, about five at each quarter of the day.
     env.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < ")
-             + QString::number(kAppointments - 1) + QStringLiteral(") INSERT INTO PLAN_DAT SELECT '")
+             + QString::number(kAppointments - 1) + QStringLiteral(") INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) SELECT '")
              + state::todayString()
              + QStringLiteral("', printf('%02d', i / 4 % 24), printf('%02d', i % 4 * 15), '打合せ ' || i, i % 3,"
                               " '会議室', '' FROM n"));

@@ -42,7 +42,7 @@ void fill(const QString& path, int otherRows)
     check(db, sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr));
     check(db, sqlite3_exec(db, "PRAGMA synchronous = OFF; BEGIN", nullptr, nullptr, nullptr));
     sqlite3_stmt* insert = nullptr;
-    check(db, sqlite3_prepare_v2(db, "INSERT INTO PLAN_DAT VALUES (?, ?, ?, ?, ?, '', '')", -1, &insert, nullptr));
+    check(db, sqlite3_prepare_v2(db, "INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES (?, ?, ?, ?, ?, '', '')", -1, &insert, nullptr));
     auto add = [&](const QByteArray& date, int hour, int minute, const QByteArray& detail) {
         const QByteArray hh = QByteArray::number(hour).rightJustified(2, '0');
         const QByteArray mm = QByteArray::number(minute).rightJustified(2, '0');

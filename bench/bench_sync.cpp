@@ -95,7 +95,7 @@ int writeEvents(const QString& folder, int count)
     testing::TestEnv env;
     QDir().mkpath(folder);
     for (const store::PLAN_REC& r : rows(count)) {
-        const QString uid = ical::uidFor(r);
+        const QString uid = store::firstUid(r);
         QFile file(folder + '/' + uid + ".ics");
         if (!file.open(QIODevice::WriteOnly) || file.write(ical::calendarText(ical::eventText(r, uid, platform::Clock::now()))) < 0)
             return 1;

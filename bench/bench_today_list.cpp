@@ -39,7 +39,7 @@ void fill(const QString& path)
         die("open", db);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
-    if (sqlite3_prepare_v2(db, "INSERT INTO PLAN_DAT VALUES (?, ?, ?, ?, ?, ?, ?)", -1, &insert, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, "INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES (?, ?, ?, ?, ?, ?, ?)", -1, &insert, nullptr) != SQLITE_OK)
         die("prepare insert", db);
     const QByteArray today = kToday.toUtf8();
     for (int i = 0; i < kRows; ++i) {

@@ -1,8 +1,10 @@
 // The list of every appointment as the user meets it: order and columns, the search, a change
 // in the entry form, the Delete key, and the main window once it closes.
 #include "all_list/all_list_window.h"
+#include "store/search_index.h"
 #include "support/test_env.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -10,12 +12,13 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 using platform::MsgAnswer;
 
 namespace {
 
-const QString kValues = QStringLiteral("INSERT INTO PLAN_DAT VALUES ");
+const QString kValues = QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ");
 
 // The table as the user sees it: the headers of the given columns, each row's cells joined by "|"
 // (the selected row starting with ">", a greyed one with "*"), and the count below.
@@ -44,10 +47,13 @@ struct Opened {
     state::Module1 module;
     std::unique_ptr<AllListWindow> window;
 
-    explicit Opened(const QString& fill)
+    explicit Opened(const QString& fill, bool readOnly = false)
     {
         env.exec(fill);
+        QFile::setPermissions(env.dbPath(), readOnly ? QFile::ReadOwner : QFile::ReadOwner | QFile::WriteOwner);
         module.SEC_DB = platform::Database::open(env.dbPath());
+        // As the main window's start makes it; a read-only file without one searches without it.
+        QCOMPARE(store::ensureSearchIndex(module.db()), !readOnly);
         module.TODAY_STR = QStringLiteral("2000/04/15");
         QVERIFY((window = std::make_unique<AllListWindow>(module))->prepare());
         window->show();
@@ -60,6 +66,118 @@ class TestAllList : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    // Full- and half-width forms and either case find each other, through the index and, on a
+    // read-only file that has none, by a pass over the table; the shortest texts always pass over
+    // it. Quotes, "%" and "*" are themselves, never syntax.
+    void foldedSearch_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("found");
+        const std::pair<QString, QStringList> cases[] = {
+            {"Ａ社", {"A社訪問"}}, {"ａ社訪問", {"A社訪問"}}, {"第２", {"第2会議室"}}, {"第２会議", {"第2会議室"}},
+            {"ｸﾘﾆｯｸ", {"クリニック受診"}}, {"ünïcödé", {"ÜNÏCÖDÉ 勉強会"}}, {"データ", {"ﾃﾞｰﾀ整理"}},
+            {"0%", {"100% 達成"}}, {"100%", {"100% 達成"}}, {"\"hi\"", {"say \"hi\""}}, {"a*b", {"a*b"}},
+            {"*", {"a*b"}}, {"ＸＹＺ", {}}};
+        for (const bool readOnly : {false, true})
+            for (const auto& [typed, found] : cases)
+                QTest::addRow("%s%s", readOnly ? "read-only " : "", qPrintable(typed)) << readOnly << typed << found;
+    }
+    void foldedSearch()
+    {
+        QFETCH(bool, readOnly);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, found);
+        const QStringList subjects{"A社訪問", "第2会議室", "クリニック受診", "ÜNÏCÖDÉ 勉強会", "ﾃﾞｰﾀ整理", "100% 達成",
+                                   "100 達成", "say \"hi\"", "a*b", "axb", "ab"};
+        Opened w(kValues + "('2000/04/15','10','00','" + subjects.join("',1,'',''), ('2000/04/15','10','00','") + "',1,'','')",
+                 readOnly);
+        CHILD(field, QLineEdit, w.window, "searchField");
+        field->setText(typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(shown(w.window.get(), {3}).replaceInStrings(">", ""),
+                 QStringList{"用件"} + found << QString::number(found.size()) + "件");
+    }
+
+    // Whoever adds, changes or deletes rows, the index finds what the table holds at the next
+    // search; a PLAN_DAT made anew or an index emptied behind its back is built again.
+    void indexInStep_data()
+    {
+        QTest::addColumn<QString>("change"); // what another program does to the table
+        QTest::addColumn<bool>("atStart");   // looked at as the program's start does, not a search
+        QTest::addColumn<QStringList>("found"); // the subjects the index finds for 会議室
+        QTest::newRow("insert") << kValues + "('2000/04/16','10','00','第３会議室',1,'','')" << false << QStringList{"来客", "第1会議室", "第３会議室"};
+        QTest::newRow("change") << "UPDATE PLAN_DAT SET P_NOTICE = '小会議室' WHERE P_DETAIL = '外出';"
+                                   " UPDATE PLAN_DAT SET P_PLACE = '' WHERE P_DETAIL = '来客'"
+                                << false << QStringList{"外出", "第1会議室"};
+        QTest::newRow("delete, purge") << "DELETE FROM PLAN_DAT WHERE P_DATE < '2000/04/15' OR P_DETAIL = '外出'" << false << QStringList{"来客"};
+        QTest::newRow("rowid reused") << "DELETE FROM PLAN_DAT WHERE P_DETAIL = '外出';" + kValues + "('2000/04/15','12','00','会議室予約',1,'','')"
+                                      << false << QStringList{"会議室予約", "来客", "第1会議室"};
+        QTest::newRow("PLAN_DAT made anew") << "CREATE TABLE NEW_DAT AS SELECT * FROM PLAN_DAT; DROP TABLE PLAN_DAT;"
+                                               " ALTER TABLE NEW_DAT RENAME TO PLAN_DAT; DELETE FROM PLAN_DAT WHERE P_DETAIL = '来客'"
+                                            << false << QStringList{"第1会議室"};
+        QTest::newRow("index emptied") << "DELETE FROM PLAN_SEARCH" << true << QStringList{"来客", "第1会議室"};
+    }
+    void indexInStep()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, atStart);
+        QFETCH(QStringList, found);
+        testing::TestEnv env;
+        env.exec(kValues + "('2000/04/14','09','00','第1会議室',1,'',''), ('2000/04/15','10','00','来客',1,'大会議室',''),"
+                           "('2000/04/15','11','00','外出',1,'','')");
+        const auto db = platform::Database::open(env.dbPath());
+        QVERIFY(store::ensureSearchIndex(*db));
+        env.exec(change);
+        QVERIFY((atStart ? store::ensureSearchIndex : store::catchUpSearchIndex)(*db));
+        QStringList subjects;
+        for (const auto& row : db->query("SELECT d.P_DETAIL FROM PLAN_SEARCH s JOIN PLAN_DAT d ON d.rowid = s.rowid"
+                                         " WHERE PLAN_SEARCH MATCH ? ORDER BY 1", {store::searchPhrase("会議室")}))
+            subjects << row.front().toString();
+        QCOMPARE(subjects, found);
+    }
+
+    // Change and delete as buttons and in the table's context menu act on the selected row (the
+    // entry form opens on it, or it is deleted); with no row to act on, neither can be chosen.
+    void commands_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<QStringList>("after"); // the form that opened, the list, the boxes
+        const QStringList changed{"予定変更|来客", "用件", "会議", ">来客", "2件"};
+        const QStringList deleted{"", "用件", ">会議", "1件", "この予定を削除しますか？ [削除確認, icon 1, yes/no]"};
+        QTest::newRow("change button") << "changeButton" << "click" << changed;
+        QTest::newRow("change in the menu") << "changeAction" << "trigger" << changed;
+        QTest::newRow("delete button") << "deleteButton" << "click" << deleted;
+        QTest::newRow("delete in the menu") << "deleteAction" << "trigger" << deleted;
+    }
+    void commands()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, slot);
+        QFETCH(QStringList, after);
+        Opened w(kValues + "('2000/04/15','10','00','会議',1,'',''), ('2000/04/15','11','00','来客',1,'','')");
+        CHILD(table, QTableView, w.window, "allListTable");
+        CHILD(field, QLineEdit, w.window, "searchField");
+        CHILD(command, QObject, w.window, qPrintable(control));
+        QCOMPARE(table->actions().size() * (table->contextMenuPolicy() == Qt::ActionsContextMenu), 2);
+        QTest::keyClick(table, Qt::Key_Down);
+        w.env.answer(MsgAnswer::Yes);
+        QString form;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&form] {
+            QWidget* modal = QApplication::activeModalWidget();
+            form = modal ? modal->windowTitle() + '|' + modal->findChild<QLineEdit*>("DETAIL_TEXT")->text() : form;
+            QMetaObject::invokeMethod(modal, "hide");
+        });
+        closer.start(10);
+        QVERIFY(QMetaObject::invokeMethod(command, slot.toLatin1().constData()));
+        QCOMPARE(QStringList{form} + shown(w.window.get(), {3}) + w.env.told(), after);
+        field->setText("ＸＹＺ");
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(command->property("enabled"), false);
+    }
 
     // Every row, past days greyed, in the order of date, time and subject, the weekday counted
     // from the date, the first selected; the size the user gave the window comes back next time.
@@ -76,6 +194,9 @@ private slots:
                                                      "2000/04/16(日)|09時00分|!!!|会議|本社|資料", "2001/01/01(月)|00時00分|!!!|元日||",
                                                      "7件"}));
         QCOMPARE(w.window->size(), QSize(760, 480));
+        // The marks are spoken as what they mean.
+        auto* cells = QAccessible::queryAccessibleInterface(w.window->findChild<QTableView*>("allListTable"));
+        QCOMPARE(cells->tableInterface()->cellAt(1, 2)->text(QAccessible::Name), "重要度 中");
         w.window->resize(800, 500);
         w.window->close();
         QCOMPARE(AllListWindow(w.module).size(), QSize(800, 500));
@@ -104,7 +225,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, found);
         Opened w("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) INSERT INTO PLAN_DAT"
-                 " SELECT '2000/04/15', printf('%02d', i % 12), '00', 'x' || (i % 700), 1, 'p' || (i % 2), '' FROM n;"
+                 " (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) SELECT '2000/04/15', printf('%02d', i % 12), '00', 'x' || (i % 700), 1, 'p' || (i % 2), '' FROM n;"
                  + kValues + "('2000/04/15','09','00','定例会議',1,'本社',''), ('2000/04/16','10','00','100% 達成',1,'',''),"
                  "('2000/04/17','11','00','A_B 打合せ',1,'',''), ('2000/04/18','12','00','it''s mine',1,'',''),"
                  "('2000/04/19','13','00','Meeting',1,'ABC商事',''), ('2000/04/20','14','00','100 達成',1,'','会議室'),"
@@ -125,7 +246,8 @@ private slots:
         QCOMPARE(shown(w.window.get(), {3, 4, 5}).replaceInStrings(">", ""), expected);
     }
 
-    // Ctrl+L in the main window opens the list. Keys pick a row; Delete asks as today's list does
+    // Ctrl+L in the main window opens the list, the focus in the search field. Keys pick a row,
+    // typed characters do not; Delete asks as today's list does
     // and deletes that row alone, even beside its twin, or tells why it could not; Enter opens
     // the entry form on the row, whose saving replaces that row alone, found by its identity,
     // after the checks of a new appointment: a row is a duplicate of its twin, not of itself, and
@@ -137,13 +259,13 @@ private slots:
         QTest::addColumn<MsgAnswer>("answer");
         QTest::addColumn<QString>("typed"); // subject|what another program does while the form is open
         QTest::addColumn<QStringList>("after"); // the form's caption, the list, the boxes, the main window's count
-        const QStringList head{"予定変更|変更", "用件|場所"};
+        const QStringList head{"searchField", "予定変更|変更", "用件|場所"};
         const QString asked = "この予定を削除しますか？ [削除確認, icon 1, yes/no]";
         const QString four = "4件の予定が入っています。", three = "3件の予定が入っています。";
         QTest::newRow("deletion declined, a twin changed") << "Down, Del, Return" << MsgAnswer::No << "打合せ"
             << head + QStringList{" 会議|A", "会議|B", ">打合せ|A", "来客|", "4件", asked, four};
         QTest::newRow("deletion refused, the row saved beside its twin") << "Down, Down, Del, Return" << MsgAnswer::Yes << "会議"
-            << head + QStringList{" 会議|A", "会議|A", ">会議|B", "来客|", "4件", asked, "拒否",
+            << head + QStringList{" 会議|A", "会議|A", ">会議|B", "来客|", "4件", asked, "拒否 [ミルドカ, icon 2]",
                                   "同じ用件が存在します。 [ﾃﾞｰﾀ重複ｴﾗｰ, icon 2]", four};
         QTest::newRow("twin deleted, the next saved as it was") << "Down, Del, Return" << MsgAnswer::Yes << "会議"
             << head + QStringList{" 会議|A", ">会議|B", "来客|", "3件", asked, three};
@@ -152,6 +274,10 @@ private slots:
         QTest::newRow("deleted meanwhile") << "Ctrl+End, Return" << MsgAnswer::Yes << "来客|DELETE FROM PLAN_DAT WHERE P_DETAIL = '来客'"
             << head + QStringList{" 会議|A", "会議|A", ">会議|B", "3件",
                                   "この予定はほかのプログラムで削除されたため、変更できません。 [ミルドカ, icon 2]", three};
+        QTest::newRow("changed meanwhile, kept") << "Ctrl+End, Return" << MsgAnswer::Yes
+            << "来訪|UPDATE PLAN_DAT SET P_PLACE = '別室' WHERE P_DETAIL = '来客'"
+            << head + QStringList{" 会議|A", "会議|A", "会議|B", ">来客|別室", "4件",
+                                  "この予定はほかのプログラムで変更されたため、変更できません。予定を開き直してください。 [ミルドカ, icon 2]", four};
     }
     void editing()
     {
@@ -183,7 +309,10 @@ private slots:
                 }();
                 form->hide(); // ends a refused change without the question closing would ask
             });
-            QTest::keySequence(list->focusWidget(), QKeySequence(keys));
+            CHILD(table, QTableView, list, "allListTable");
+            listed << list->focusWidget()->objectName();
+            QTest::keyClick(table, Qt::Key_2); // no type-ahead: it would move on to the next row
+            QTest::keySequence(table, QKeySequence(keys));
             listed += shown(list, {3, 4});
             list->close();
         });

@@ -135,7 +135,7 @@ private slots:
         QCOMPARE(testing::bytesOf(env.path("again.ics")).size(), exported.size());
 
         // The row it cannot write sorts among the others: nothing of the new file replaces the old.
-        env.exec(QStringLiteral("INSERT INTO PLAN_DAT VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
+        env.exec(QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/13/45', '09', '30', '壊れた行', 1, '', '')"));
         env.answerFile(file);
         exportItem->trigger();
         QCOMPARE(testing::bytesOf(file), exported);
@@ -186,6 +186,42 @@ private slots:
         QCOMPARE(ical::checkRule(icalrecurrencetype_from_string(rule.constData()), startHour), verdict);
     }
 
+    // Ends, whole days and a UID made once go out and come back: a timed end as DTEND, days as
+    // dates (the end the day after the last); a changed appointment keeps its UID at the next
+    // export, and an event another program wrote goes out again with its attendees and alarm.
+    void endsAndIdentity()
+    {
+        TestEnv env;
+        StartedMain main;
+        env.insert(testing::until(rec("2000/04/15", "10", "00", "会議"), "2000/04/15|11|30"));
+        env.insert(testing::until(rec("2000/04/16", "00", "00", "旅行"), "2000/04/18"));
+        testing::writeBytes(env.path("in.ics"), "BEGIN:VCALENDAR\nPRODID:-//x//EN\nVERSION:2.0\nBEGIN:VEVENT\nUID:f1\n"
+                                                "DTSTART:20000420T010000Z\nDURATION:PT2H\nSUMMARY:よそ\nATTENDEE:mailto:a@x\n"
+                                                "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER:-PT5M\nEND:VALARM\nEND:VEVENT\nEND:VCALENDAR\n");
+        env.answerFile(env.path("in.ics"));
+        main.action("actionImportIcal")->trigger();
+        const auto exported = [&](const QString& name) {
+            env.answerFile(env.path(name));
+            main.action("actionExportIcal")->trigger();
+            return QString::fromUtf8(testing::bytesOf(env.path(name))).split("\r\n");
+        };
+        const QStringList first = exported("1.ics");
+        for (const char* line : {"DTEND:20000415T113000", "DTSTART;VALUE=DATE:20000416", "DTEND;VALUE=DATE:20000419",
+                                 "UID:f1", "DURATION:PT2H", "ATTENDEE:mailto:a@x", "TRIGGER:-PT5M"})
+            QVERIFY2(first.contains(line), line);
+        env.exec("UPDATE PLAN_DAT SET P_DETAIL = P_DETAIL || '!', P_HOUR = iif(ALL_DAY, P_HOUR, '09')");
+        const QStringList changed = env.table();
+        const QStringList second = exported("2.ics");
+        QCOMPARE(second.filter("UID:"), first.filter("UID:"));
+        QVERIFY(second.contains("ATTENDEE:mailto:a@x") && second.contains("DTEND:20000420T030000Z"));
+        env.exec("DELETE FROM PLAN_DAT");
+        env.answerFile(env.path("2.ics"));
+        main.action("actionImportIcal")->trigger();
+        QCOMPARE(env.table(), changed);
+        QCOMPARE(changed, QStringList({"2000/04/15|09|00|会議!|1|||2000/04/15|11|30|0", "2000/04/16|00|00|旅行!|1|||2000/04/18|||1",
+                                       "2000/04/20|09|00|よそ!|1|||2000/04/20|12|00|0"}));
+    }
+
     // What a calendar program writes comes in; a file that cannot be read or written whole leaves
     // the table as it was.
     void importsWhatCalendarProgramsWrite_data()
@@ -197,15 +233,16 @@ private slots:
         QTest::addColumn<int>("count");          // all rows added
         QTest::newRow("CRLF, own zone, weekly with an extra date, an exception and a moved instance")
             << QByteArray(kGoogle).replace('\n', "\r\n") << "" << "3件の予定を読み込みました。"
-            << QStringList{"2000/04/19|22|00|週次会議|1|会議室A|", "2000/05/01|22|00|週次会議|1|会議室A|",
+            << QStringList{"2000/04/19|22|00|週次会議|1|会議室A||2000/04/19|23|00|0",
+                           "2000/05/01|22|00|週次会議|1|会議室A||2000/05/01|23|00|0",
                            "2000/04/26|00|00|週次会議（変更）|1||"} << 3;
         QTest::newRow("LF, UTC, all day, folded, yearly, system zone, cancelled, past, no subject")
             << kApple << ""
             << "4件の予定を読み込みました。\r重複のため読み込まなかった予定：1件\r"
                "昨日までに終わったため読み込まなかった予定：1件\r文字数が多すぎるため短くした予定：1件\r"
                "用件か日時がないため読み込まなかった予定：1件"
-            << QStringList{"2000/04/15|10|20|朝会|0||", "2000/04/20|00|00|休暇|2|会議室|",
-                           "2001/01/05|00|00|誕生日|1||" + QString(255, u'x'), "2000/04/20|19|00|ベルリン|1||"} << 4;
+            << QStringList{"2000/04/15|10|20|朝会|0||", "2000/04/20|00|00|休暇|2|会議室||2000/04/20|||1",
+                           "2001/01/05|00|00|誕生日|1||" + QString(255, u'x') + "|2001/01/05|||1", "2000/04/20|19|00|ベルリン|1||"} << 4;
         QTest::newRow("truncated") << kApple.left(kApple.indexOf("UID:u3")) << ""
             << "ファイルが途中で切れているため読み込めません。" << QStringList() << 0;
         QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << ""

@@ -3,6 +3,7 @@
 // leaves nothing that counts; after the first start the user's file is theirs, and a damaged
 // or missing one is reported, never replaced.
 #include "platform/files.h"
+#include "platform/user_data.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -54,7 +55,10 @@ private slots:
         leave(installed.user + QStringLiteral(".part"), leftover);
         testing::StartedMain main;
         QCOMPARE(main.label("TELL_LABEL"), QStringLiteral("1件の予定が入っています。"));
-        QCOMPARE(testing::bytesOf(installed.user), installed.templateBytes);
+        // The template's rows; the start adds only the search index beside them.
+        const QString rows = QStringLiteral("SELECT * FROM PLAN_DAT");
+        QVERIFY(platform::Database::open(installed.user)->query(rows)
+                == platform::Database::open(state::templatePath())->query(rows));
         // No one but the user may read the appointments or list their folder.
         const QFileInfo file(installed.user), folder(file.path());
         QCOMPARE((file.permissions() | folder.permissions()).toInt() & 0x77, 0); // group and others
@@ -84,6 +88,34 @@ private slots:
         QCOMPARE(installed.env.told().value(0), prompt);
         QCOMPARE(testing::bytesOf(installed.user), content);
         QCOMPARE(QFileInfo::exists(installed.user), !content.isNull());
+    }
+
+    // The user's data folder: XDG_DATA_HOME and HOME count only when absolute paths; without
+    // them the account's home (as getent tells it), never the root.
+    void userDataFolder_data()
+    {
+        QTest::addColumn<QByteArray>("dataHome"); // null: unset
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<QString>("folder"); // "~": the account's home
+        QTest::newRow("both") << QByteArray("/x/data/") << QByteArray("/h") << "/x/data";
+        QTest::newRow("relative XDG_DATA_HOME") << QByteArray("data") << QByteArray("/h/") << "/h/.local/share";
+        QTest::newRow("no HOME") << QByteArray() << QByteArray() << "~/.local/share";
+        QTest::newRow("relative HOME") << QByteArray() << QByteArray("h") << "~/.local/share";
+    }
+    void userDataFolder()
+    {
+        QFETCH(QByteArray, dataHome);
+        QFETCH(QByteArray, home);
+        QFETCH(QString, folder);
+        QProcess getent;
+        getent.start("sh", {"-c", "getent passwd $(id -u) | cut -d: -f6"});
+        QVERIFY(getent.waitForFinished());
+        const QByteArray kept = qgetenv("HOME");
+        const auto set = [](const char* name, const QByteArray& value) { value.isNull() ? qunsetenv(name) : qputenv(name, value); };
+        set("XDG_DATA_HOME", dataHome), set("HOME", home);
+        const QString found = platform::userDataFolder();
+        qputenv("HOME", kept);
+        QCOMPARE(found, QDir::cleanPath(folder.replace("~", getent.readAll().trimmed())));
     }
 };
 

@@ -145,6 +145,63 @@ private slots:
         QCOMPARE(m_env->shown().last().defaultButton, MsgAnswer::Yes);
     }
 
+    // The end and whole days: an end before the start and a date before today are refused in the
+    // form's words (a time earlier today is not); whole days disable the times and store 00時00分.
+    void endAndDay_data()
+    {
+        QTest::addColumn<int>("days");
+        QTest::addColumn<QString>("hour");
+        QTest::addColumn<QString>("end"); // hour and minute
+        QTest::addColumn<bool>("allDay");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<QString>("stored"); // the row as testing::line writes it
+        const QString bad = box("終了時刻が開始時刻より前です。", "入力ｴﾗｰ", MsgIcon::Exclamation);
+        QTest::newRow("an end") << 0 << "10" << "11|30" << false << "" << "2000/04/15|10|00|会議|1|||2000/04/15|11|30|0";
+        QTest::newRow("an end's hour alone") << 1 << "10" << "11|" << false << "" << "2000/04/16|10|00|会議|1|||2000/04/16|11|00|0";
+        QTest::newRow("an end before the start") << 0 << "10" << "09|45" << false << bad << "";
+        QTest::newRow("all day") << 0 << "10" << "09|00" << true << "" << "2000/04/15|00|00|会議|1|||2000/04/15|||1";
+        QTest::newRow("earlier today") << 0 << "08" << "|" << false << "" << "2000/04/15|08|00|会議|1||";
+        QTest::newRow("yesterday") << -1 << "10" << "|" << false << box("過去の日付には登録できません。", "入力ｴﾗｰ", MsgIcon::Exclamation) << "";
+    }
+    void endAndDay()
+    {
+        QFETCH(int, days);
+        QFETCH(QString, hour);
+        QFETCH(QString, end);
+        QFETCH(bool, allDay);
+        QFETCH(QString, told);
+        QFETCH(QString, stored);
+        QVERIFY(open());
+        CHILD(date, QDateEdit, m_form, "DATE_DTP");
+        CHILD(allDayMark, QCheckBox, m_form, "ALL_DAY_CHK");
+        QCOMPARE(allDayMark->text(), "終日(&A)");
+        date->setDate(date->date().addDays(days));
+        m_form->findChild<QComboBox*>("HOUR_LST")->setCurrentText(hour);
+        m_form->findChild<QComboBox*>("END_HOUR_LST")->setCurrentText(end.section('|', 0, 0));
+        m_form->findChild<QComboBox*>("END_MIN_LST")->setCurrentText(end.section('|', 1));
+        allDayMark->setChecked(allDay);
+        for (const char* list : {"HOUR_LST", "MIN_LST", "END_HOUR_LST", "END_MIN_LST"})
+            QCOMPARE(m_form->findChild<QComboBox*>(list)->isEnabled(), !allDay);
+        focusOn("DETAIL_TEXT");
+        type("会議");
+        m_form->findChild<QPushButton*>("OK_BTN")->click();
+        QCOMPARE(m_env->told(), QStringList{told}.mid(0, !told.isEmpty()));
+        QCOMPARE(m_env->table(), QStringList{stored}.mid(0, !stored.isEmpty()));
+    }
+
+    // Changed in the form, an appointment shows its end and keeps it, days-long ones their length.
+    void changeKeepsEnd()
+    {
+        m_env->insert(testing::until(testing::rec("2000/04/16", "22", "00", "夜行"), "2000/04/17|06|20"));
+        m_form = std::make_unique<PLAN_FRM>(m_module);
+        QVERIFY(m_form->prepareChange(store::storedRow(m_module.db().query("SELECT " + store::kRowColumns + " FROM PLAN_DAT")[0])));
+        QCOMPARE(m_form->findChild<QComboBox*>("END_HOUR_LST")->currentText(), "06");
+        QCOMPARE(m_form->findChild<QComboBox*>("END_MIN_LST")->currentText(), "20");
+        m_form->findChild<QDateEdit*>("DATE_DTP")->setDate(QDate(2000, 4, 20));
+        m_form->findChild<QPushButton*>("OK_BTN")->click();
+        QCOMPARE(m_env->table(), QStringList{"2000/04/20|22|00|夜行|1|||2000/04/21|06|20|0"});
+    }
+
     // Saving: the duplicate rule compares date, time and the trimmed subject; a text longer than
     // its column is refused whatever it holds, a NUL included, and a pasted flood stays bounded.
     void save_data()

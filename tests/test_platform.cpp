@@ -46,7 +46,7 @@ private slots:
         env.insert(testing::rec("2000/04/15", "09", "00", "会議"));
         const QStringList before = env.table();
         auto db = platform::Database::open(env.dbPath());
-        const QString insert = "INSERT INTO PLAN_DAT VALUES ('2000/04/16', '10', '00', ?, 1, ?, '')";
+        const QString insert = "INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/04/16', '10', '00', ?, 1, ?, '')";
         const QHash<QString, std::function<void()>> steps{
             {"second", [&] { db->execute("DELETE FROM PLAN_DAT; DROP TABLE PLAN_DAT"); }},
             {"full", [&] {

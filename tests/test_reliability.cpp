@@ -121,16 +121,18 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QStringList>("told");
+        QTest::addColumn<QString>("shown"); // the date, greeting and count: none that start-up did not find
         const QString damaged = "データベースのファイルではないか、ファイルが壊れています。";
         const QString readOnly = "データベースに書き込めません（ファイルまたはフォルダーが読み取り専用です）。";
         const QString noTable = "予定のデータベースではありません（表 PLAN_DAT がありません）。";
-        QTest::newRow("a program in its place") << "program" << QStringList{damaged, kNotOpen, kAskPurge, kNotOpen};
-        QTest::newRow("first half of a database") << "truncated" << QStringList{damaged, kNotOpen, kAskPurge, kNotOpen};
+        QTest::newRow("a program in its place") << "program" << QStringList{damaged, kNotOpen, kAskPurge, kNotOpen} << "||";
+        QTest::newRow("first half of a database") << "truncated" << QStringList{damaged, kNotOpen, kAskPurge, kNotOpen} << "||";
         QTest::newRow("folder named sec.mdb")
             << "folder" << QStringList{"データベースのファイルを開けません（ファイルがないか、ファイルまたはフォルダーにアクセスできません）。",
-                                       kNotOpen, kAskPurge, kNotOpen};
-        QTest::newRow("empty file") << "empty" << QStringList{noTable, noTable, kAskPurge, noTable};
-        QTest::newRow("read-only, a past appointment kept") << "read-only" << QStringList{readOnly, kAskPurge, readOnly};
+                                       kNotOpen, kAskPurge, kNotOpen} << "||";
+        const QString day = "2000年04月15日|おはようございます。|";
+        QTest::newRow("empty file") << "empty" << QStringList{noTable, noTable, kAskPurge, noTable} << day;
+        QTest::newRow("read-only, a past appointment kept") << "read-only" << QStringList{readOnly, kAskPurge, readOnly} << day + "今日は予定がありません。";
     }
     void badDatabase()
     {
@@ -156,6 +158,7 @@ private slots:
         const QStringList before = fingerprint();
         {
             testing::StartedMain main;
+            QTEST(main.label("DATE_TEXT") + '|' + main.label("GREETING_LABEL") + '|' + main.label("TELL_LABEL"), "shown");
             env.answer(MsgAnswer::Yes);
             main.action("mnuData")->trigger();
         }

@@ -217,7 +217,11 @@ class TestSync : public QObject {
     }
     // The calendar lost and made again, as a server whose storage was wiped gives it.
     void emptyCalendar() { send("DELETE", m_calendar), send("MKCALENDAR", m_calendar); }
-    QString href(const store::PLAN_REC& r) const { return m_calendar + ical::uidFor(r) + ".ics"; }
+    // The UID of the row with this subject, as the sync sends it.
+    static QString uidOf(Side& side, const QString& subject)
+    {
+        return side.db().query("SELECT UID FROM PLAN_DAT WHERE P_DETAIL = ?", {subject}).at(0).at(0).toString();
+    }
 
 private slots:
     void initTestCase()
@@ -272,7 +276,7 @@ private slots:
     }
 
     // Two copies of the program on two sec.mdb files, and another calendar program. The first
-    // sync sends what is here and takes what is there from today on, texts whole; one with
+    // sync sends what is here and takes what is there from today on, texts, ends and whole days intact; one with
     // nothing new asks the server one question. A change and a deletion on each side go to the
     // other; changed on both sides, the server's version takes the row and the one typed here
     // stays beside it. Both end with the same appointments, none twice, and the purge of past
@@ -297,16 +301,18 @@ private slots:
         Side a(m_env->path("a.mdb")), b(m_env->path("b.mdb"));
         a.add({rec("2000/04/15", "09", "00", "会議"), rec("2000/04/16", "10", "30", " 出張, 大阪; \\ 😀", 0, "本社\n3階", "資料;持参\r\n"),
                rec("2000/04/16", "09", "00", "消す"), rec("2000/04/17", "12", "00", "変える"),
-               rec("2000/04/20", "15", "00", "打合せ"), rec("2000/04/21", "10", "00", "両方")});
+               rec("2000/04/20", "15", "00", "打合せ"), rec("2000/04/21", "10", "00", "両方"),
+               testing::until(rec("2000/04/23", "10", "00", "終わり"), "2000/04/23|11|30"),
+               testing::until(rec("2000/04/24", "00", "00", "連休"), "2000/04/26")});
         b.add({rec("2000/04/21", "10", "00", "両方"), rec("2000/04/22", "10", "00", "B")});
         send("PUT", m_calendar + "s.ics", ics("s", ":20000416T141500", "サーバー"));
         send("PUT", m_calendar + "p.ics", ics("p", ":19990101T090000Z", "過去"));
-        QCOMPARE(sync(a), "sent 6 received 1 deleted 0 conflicts 0");
+        QCOMPARE(sync(a), "sent 8 received 1 deleted 0 conflicts 0");
         QByteArrayList methods;
         platform::setHttpRecorder([&](const platform::HttpRequest& r) { methods << r.method; });
         QCOMPARE(sync(a), "sent 0 received 0 deleted 0 conflicts 0");
         QCOMPARE(methods, asked);
-        QCOMPARE(sync(b), "sent 1 received 6 deleted 0 conflicts 0");
+        QCOMPARE(sync(b), "sent 1 received 8 deleted 0 conflicts 0");
         QCOMPARE(sync(a), "sent 0 received 1 deleted 0 conflicts 0");
         QCOMPARE(b.rows(), a.rows());
         a.db().run("DELETE FROM PLAN_DAT WHERE P_DETAIL = '消す'");
@@ -323,12 +329,94 @@ private slots:
         QCOMPARE(a.rows(), QStringList({"2000/04/15|09|00|会議|1||", "2000/04/16|10|30| 出張, 大阪; \\\\ 😀|0|本社\n3階|資料;持参\r\n",
                                         "2000/04/16|14|15|サーバー|1||", "2000/04/17|13|00|変えた|1||",
                                         "2000/04/20|15|00|打合せ|1||こちらで書いた", "2000/04/20|16|00|打合せ|1||",
-                                        "2000/04/22|16|00|B|1||"}));
+                                        "2000/04/22|16|00|B|1||", "2000/04/23|10|00|終わり|1|||2000/04/23|11|30|0",
+                                        "2000/04/24|00|00|連休|1|||2000/04/26|||1"}));
         QCOMPARE(b.rows(), a.rows());
         m_env->setNow(QDateTime(QDate(2000, 4, 16), QTime(9, 0)));
         a.db().execute(store::purgeAtStartSql("2000/04/16"));
         QCOMPARE(sync(a), "sent 0 received 0 deleted 0 conflicts 0");
-        QCOMPARE(summaries(), QStringList({" 出張\\, 大阪\\; \\\\ 😀", "B", "サーバー", "会議", "変えた", "打合せ", "打合せ", "過去"}));
+        QCOMPARE(summaries(), QStringList({" 出張\\, 大阪\\; \\\\ 😀", "B", "サーバー", "会議", "変えた", "打合せ", "打合せ", "終わり", "連休", "過去"}));
+    }
+
+    // The row with the highest id, synced yesterday and purged today: a new appointment never
+    // takes its id, so it goes to the server as an event of its own and yesterday's stays as it was.
+    void purgedHighestRow()
+    {
+        Side a(m_env->path("a.mdb"));
+        a.add({rec("2000/04/15", "09", "00", "今日"), rec("2000/04/15", "18", "00", "昨日になる")});
+        QCOMPARE(sync(a), "sent 2 received 0 deleted 0 conflicts 0");
+        const QString yesterday = m_calendar + uidOf(a, "昨日になる") + ".ics";
+        const QByteArray kept = send("GET", yesterday).second;
+        m_env->setNow(QDateTime(QDate(2000, 4, 16), QTime(9, 0)));
+        a.db().execute(store::purgeAtStartSql("2000/04/16"));
+        a.add({rec("2000/04/16", "10", "00", "新規")});
+        QCOMPARE(sync(a), "sent 1 received 0 deleted 0 conflicts 0");
+        QCOMPARE(send("GET", yesterday).second, kept);
+        QCOMPARE(summaries(), QStringList({"今日", "新規", "昨日になる"}));
+    }
+
+    // An event another program made, changed here, goes back as it was with only that change:
+    // its zone and VTIMEZONE, end, alarm, organizer, attendees, categories and X- properties stay;
+    // a moved start stays in its zone (UTC in UTC) with its end moved along; whole days stay dates.
+    // SEQUENCE goes up.
+    void foreignEventKept_data()
+    {
+        QTest::addColumn<QByteArray>("event");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("added");
+        const QByteArray zoned =
+            "BEGIN:VTIMEZONE\r\nTZID:America/New_York\r\nBEGIN:DAYLIGHT\r\nTZOFFSETFROM:-0500\r\nTZOFFSETTO:-0400\r\n"
+            "DTSTART:19700405T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=4;BYDAY=1SU\r\nEND:DAYLIGHT\r\nBEGIN:STANDARD\r\n"
+            "TZOFFSETFROM:-0400\r\nTZOFFSETTO:-0500\r\nDTSTART:19701025T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\n"
+            "END:STANDARD\r\nEND:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:z\r\nDTSTAMP:20000101T000000Z\r\n"
+            "DTSTART;TZID=America/New_York:20000420T090000\r\nDTEND;TZID=America/New_York:20000420T100000\r\n"
+            "SUMMARY:会議\r\nORGANIZER:mailto:boss@example.com\r\nATTENDEE;CN=A:mailto:a@example.com\r\n"
+            "ATTENDEE;CN=B:mailto:b@example.com\r\nCATEGORIES:仕事\r\nX-OTHER:keep\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\n"
+            "DESCRIPTION:r\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\nEND:VEVENT\r\n";
+        QTest::newRow("zone, end, alarm, attendees: subject") << zoned << "P_DETAIL = '変更'"
+                                                              << QStringList{"SUMMARY:会議"} << QStringList{"SUMMARY:変更"};
+        QTest::newRow("zone, end, alarm, attendees: an hour later")
+            << zoned << "P_HOUR = '23', END_DATE = '2000/04/21', END_HOUR = '00'"
+            << QStringList{"DTSTART;TZID=America/New_York:20000420T090000", "DTEND;TZID=America/New_York:20000420T100000"}
+            << QStringList{"DTSTART;TZID=America/New_York:20000420T100000", "DTEND;TZID=America/New_York:20000420T110000"};
+        QTest::newRow("UTC with a duration: place, an hour later")
+            << QByteArray("BEGIN:VEVENT\r\nUID:u\r\nDTSTAMP:20000101T000000Z\r\nDTSTART:20000420T010000Z\r\nDURATION:PT1H\r\n"
+                          "SUMMARY:朝会\r\nEND:VEVENT\r\n")
+            << "P_HOUR = '11', END_HOUR = '12', P_PLACE = '本社'" << QStringList{"DTSTART:20000420T010000Z"}
+            << QStringList{"DTSTART:20000420T020000Z", "LOCATION:本社"};
+        QTest::newRow("all day: subject")
+            << QByteArray("BEGIN:VEVENT\r\nUID:d\r\nDTSTAMP:20000101T000000Z\r\nDTSTART;VALUE=DATE:20000420\r\n"
+                          "DTEND;VALUE=DATE:20000421\r\nSUMMARY:休暇\r\nTRANSP:TRANSPARENT\r\nEND:VEVENT\r\n")
+            << "P_DETAIL = '夏休み'" << QStringList{"SUMMARY:休暇"} << QStringList{"SUMMARY:夏休み"};
+    }
+    void foreignEventKept()
+    {
+        QFETCH(QByteArray, event);
+        QFETCH(QString, change);
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, added);
+        Side a(m_env->path("a.mdb"));
+        const QByteArray original = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//other//EN\r\n" + event + "END:VCALENDAR\r\n";
+        QCOMPARE(send("PUT", m_calendar + "f.ics", original).first, 201);
+        QCOMPARE(sync(a), "sent 0 received 1 deleted 0 conflicts 0");
+        a.db().run("UPDATE PLAN_DAT SET " + change);
+        QCOMPARE(sync(a), "sent 1 received 0 deleted 0 conflicts 0");
+        const auto lines = [](const QByteArray& text) {
+            QStringList result = QString::fromUtf8(text).replace("\r\n ", "").split("\r\n", Qt::SkipEmptyParts);
+            return QSet<QString>(result.begin(), result.end());
+        };
+        const QSet<QString> before = lines(original), after = lines(send("GET", m_calendar + "f.ics").second);
+        QStringList gone = (before - after).values(), come = (after - before).values();
+        gone.sort();
+        come = come.filter(QRegularExpression("^(?!DTSTAMP:|LAST-MODIFIED:)"));
+        come.sort();
+        removed << "DTSTAMP:20000101T000000Z";
+        added << "SEQUENCE:1";
+        removed.sort();
+        added.sort();
+        QCOMPARE(gone.join('\n'), removed.join('\n'));
+        QCOMPARE(come.join('\n'), added.join('\n'));
     }
 
     // Another program writes our events between our look and our write: the change, the deletion
@@ -341,12 +429,15 @@ private slots:
         a.add({ours[0], ours[1]});
         QCOMPARE(sync(a), "sent 2 received 0 deleted 0 conflicts 0");
         a.add({ours[2]});
+        QStringList uids;
+        for (const auto& r : ours)
+            uids << uidOf(a, r.P_DETAIL);
         a.db().run("UPDATE PLAN_DAT SET P_NOTICE = 'こちら' WHERE P_DETAIL = '変える'");
         a.db().run("DELETE FROM PLAN_DAT WHERE P_DETAIL = '消す'");
         platform::setHttpRecorder([&](const platform::HttpRequest& r) {
             for (int i = 0; i < 3; ++i)
-                if (r.url.path() == href(ours[i]))
-                    send("PUT", href(ours[i]), ics(ical::uidFor(ours[i]), QString(":20000420T%1").arg(170000 + 10000 * i), "よそ"));
+                if (r.url.path() == m_calendar + uids[i] + ".ics")
+                    send("PUT", m_calendar + uids[i] + ".ics", ics(uids[i], QString(":20000420T%1").arg(170000 + 10000 * i), "よそ"));
         });
         QCOMPARE(sync(a), "sent 1 received 3 deleted 0 conflicts 2");
         QCOMPARE(sync(a), "sent 1 received 0 deleted 0 conflicts 0");

@@ -1,6 +1,7 @@
 // The sync's plan over the interleavings of adding, changing and deleting on each side, from one
 // calendar in step: an event of ours, a weekly series with two rows here, an event another
-// program wrote, one dated before today and one dated today. No server, no database: the
+// program wrote, one dated before today, one dated today and one that began before today and
+// ends today. No server, no database: the
 // engine's tests prove that the actions do what they say.
 #include "support/test_env.h"
 
@@ -22,7 +23,7 @@ struct World {
     {
         in.rows.push_back({id, QString("u%1").arg(id), r});
         if (!event.isEmpty())
-            in.links.insert(id, {kCal + event + ".ics", r.P_DATE, calsync::digest(r)});
+            in.links.insert(id, {kCal + event + ".ics", r.lastDay(), store::digest(r)});
     }
     store::PLAN_REC* find(qint64 id)
     {
@@ -50,7 +51,7 @@ World inStep()
     World w;
     w.in.calendarPath = kCal;
     w.in.today = "2000/04/15";
-    for (const QString& event : {"1", "s", "f", "p", "t"})
+    for (const QString& event : {"1", "s", "f", "p", "t", "m"})
         w.in.items.insert(kCal + event + ".ics", {event == "f" ? "f@elsewhere" : event, "\"1\"", event == "s"});
     w.row(1, rec("2000/04/20", "10", "00", "会議"), "1");
     w.row(2, rec("2000/04/20", "09", "00", "週例"), "s");
@@ -58,6 +59,7 @@ World inStep()
     w.row(4, rec("2000/04/21", "11", "00", "よそ"), "f");
     w.row(5, rec("2000/04/10", "12", "00", "過去"), "p");
     w.row(6, rec("2000/04/15", "13", "00", "今日"), "t");
+    w.row(8, testing::until(rec("2000/04/14", "00", "00", "連休"), "2000/04/15"), "m");
     return w;
 }
 
@@ -119,6 +121,8 @@ private slots:
         QTest::newRow("changed here, instance") << "~2" << "" << "none" << false << "" << "unlink 2; put-new 2 u2";
         QTest::newRow("deleted here") << "-1" << "" << "none" << false << "" << "delete-there 1>1 \"1\" 2000/04/20";
         QTest::newRow("deleted here, today") << "-6" << "" << "none" << false << "" << "delete-there 6>t \"1\" 2000/04/15";
+        QTest::newRow("deleted here, began before today, ends today") << "-8" << "" << "none" << false << ""
+                                                                      << "delete-there 8>m \"1\" 2000/04/15";
         QTest::newRow("deleted here, before today") << "-5" << "" << "none" << false << "" << "unlink 5";
         QTest::newRow("deleted here, instance") << "-3" << "" << "none" << false << "" << "unlink 3";
         QTest::newRow("added there") << "" << "+n" << "token" << false << "fetch n" << "forget n; take-in n:新; remember n n \"1\"";
@@ -142,11 +146,11 @@ private slots:
             << "forget s; delete-here 2; delete-here 3; forget n; take-in n:新; remember n n \"1\"; " + takeIn1
                    + "; delete-here 1; remember 1 1 2; put 4>f f@elsewhere \"1\"; delete-there 6>t \"1\" 2000/04/15; put-new 7 u7";
         QTest::newRow("calendar lost") << "" << "!" << "whole" << false << ""
-                                       << "emptied: forget 1; delete-here 1; forget f; delete-here 4; forget p; delete-here 5; "
-                                          "forget s; delete-here 2; delete-here 3; forget t; delete-here 6";
+                                       << "emptied: forget 1; delete-here 1; forget f; delete-here 4; forget m; delete-here 8; "
+                                          "forget p; delete-here 5; forget s; delete-here 2; delete-here 3; forget t; delete-here 6";
         QTest::newRow("calendar lost, rows kept") << "~1" << "!" << "whole" << true << ""
-                                                  << "emptied: forget 1; keep-both 1; forget f; spare 4; forget p; spare 5; "
-                                                     "forget s; spare 2; spare 3; forget t; spare 6; put-new 1 u1";
+                                                  << "emptied: forget 1; keep-both 1; forget f; spare 4; forget m; spare 8; "
+                                                     "forget p; spare 5; forget s; spare 2; spare 3; forget t; spare 6; put-new 1 u1";
     }
     void plan()
     {

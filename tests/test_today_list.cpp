@@ -13,11 +13,12 @@ using testing::box;
 namespace {
 const QString T = QStringLiteral("2000/04/15|");
 
-// "date|hour|minute|subject|importance|place|notice"
+// "date|hour|minute|subject|importance|place|notice", then an end as testing::until takes it
 store::PLAN_REC parse(const QString& text)
 {
     const QStringList f = text.split('|');
-    return testing::rec(f[0], f[1], f[2], f[3], qint16(f.value(4, "1").toInt()), f.value(5), f.value(6));
+    const store::PLAN_REC r = testing::rec(f[0], f[1], f[2], f[3], qint16(f.value(4, "1").toInt()), f.value(5), f.value(6));
+    return f.size() > 7 ? testing::until(r, f.mid(7).join('|')) : r;
 }
 } // namespace
 
@@ -36,18 +37,25 @@ private slots:
         QTest::addColumn<MsgAnswer>("answer");
         QTest::addColumn<QString>("shown"); // the picked line and its details
         QTest::addColumn<int>("left");
+        QTest::addColumn<bool>("byMenu"); // deleted through the list's context menu, not the Delete key
         const QStringList five{T + "08|00|朝礼|0|本社|資料", T + "09|30|会議|1||", T + "11|00|来客|2|応接室|",
                                T + "13|15|外出|5||直帰", "2000/04/16|09|00|明日|1||"};
-        QTest::newRow("third of four") << five << 2 << MsgAnswer::Yes << "来客 11時00分 ! 応接室 " << 4;
-        QTest::newRow("No changes nothing") << five << 3 << MsgAnswer::No << "外出 13時15分 !  直帰" << 5;
+        QTest::newRow("third of four") << five << 2 << MsgAnswer::Yes << "来客 11時00分 ! 応接室 " << 4 << true;
+        QTest::newRow("No changes nothing") << five << 3 << MsgAnswer::No << "外出 13時15分 !  直帰" << 5 << false;
         QTest::newRow("markup stays text")
             << QStringList{T + "09|00|<h1>会議</h1>|0|<b>本社</b>|<img src=\"/dev/zero\">", T + "10|00|x"} << 0
-            << MsgAnswer::Yes << "<h1>会議</h1> 09時00分 !!! <b>本社</b> <img src=\"/dev/zero\">" << 1;
-        QTest::newRow("identical twins go together")
+            << MsgAnswer::Yes << "<h1>会議</h1> 09時00分 !!! <b>本社</b> <img src=\"/dev/zero\">" << 1 << false;
+        QTest::newRow("identical twins: the picked one alone")
             << QStringList{T + "10|00| 会議", T + "10|00| 会議", T + "10|00|会議"} << 1 << MsgAnswer::Yes
-            << " 会議 10時00分 !!  " << 1;
+            << " 会議 10時00分 !!  " << 2 << true;
+        // Appointments that began before today and go on today come first.
+        const QStringList spans{T + "10|00|会議|1|||2000/04/15|11|30", "2000/04/13|00|00|旅行|1|||2000/04/16",
+                                "2000/04/14|22|00|夜勤|1|||2000/04/15|06|00", "2000/04/14|10|00|昨日|1|||2000/04/14|11|00"};
+        QTest::newRow("an end") << spans << 2 << MsgAnswer::Yes << "会議 10時00分〜11時30分 !!  " << 3 << false;
+        QTest::newRow("whole days, begun before") << spans << 0 << MsgAnswer::Yes << "旅行 終日〜2000/04/16 !!  " << 3 << false;
+        QTest::newRow("overnight") << spans << 1 << MsgAnswer::Yes << "夜勤 22時00分〜2000/04/15 06時00分 !!  " << 3 << false;
         QTest::newRow("the last one closes the window") << QStringList{T + "09|30|会議"} << 0 << MsgAnswer::Yes
-                                                        << "会議 09時30分 !!  " << 0;
+                                                        << "会議 09時30分 !!  " << 0 << false;
     }
     void browseAndDelete()
     {
@@ -56,6 +64,7 @@ private slots:
         QFETCH(MsgAnswer, answer);
         QFETCH(QString, shown);
         QFETCH(int, left);
+        QFETCH(bool, byMenu);
         testing::TestEnv env;
         for (const QString& row : rows)
             env.insert(parse(row));
@@ -76,7 +85,8 @@ private slots:
             seen << dialog.findChild<QLabel*>(name)->text();
         QCOMPARE(seen.join(' '), shown);
         env.answer(answer);
-        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(list->contextMenuPolicy() == Qt::ActionsContextMenu ? list->actions().value(0)->text() : "", "削除");
+        byMenu ? list->actions().value(0)->trigger() : QTest::keyClick(list, Qt::Key_Delete);
         QCOMPARE(env.count(), left);
         const QString asked = box("この予定を削除しますか？", "削除確認", MsgIcon::Question, platform::MsgButtons::YesNo);
         QCOMPARE(env.told(), QStringList({asked, box("予定が0件になりました。", "全予定ｸﾘｱ", MsgIcon::Exclamation)})

@@ -2,6 +2,7 @@
 
 #include "platform/failure.h"
 #include "state/text.h"
+#include "store/search_index.h"
 
 #include <QDate>
 #include <QGuiApplication>
@@ -19,6 +20,11 @@ constexpr int kPage = 256;
 constexpr size_t kKeptPages = 16;
 // Past this many matches a search reads its pages along the index, as the whole list does.
 constexpr int kDenseMatches = 4 * kPage;
+// Up to this many matches found in the full-text index are read by their ids and sorted; more
+// lie close enough along the table's index to be found there sooner.
+constexpr int kSparseIndexed = 8192;
+// The full-text index (trigrams) answers from three characters on.
+constexpr int kPhraseCharacters = 3;
 
 // The list's order, PLAN_DAT_KEY's (the rowid ends every entry of an index): "+" before each
 // name keeps the engine off the index, a suffix turns the order round.
@@ -68,29 +74,52 @@ AllListModel::~AllListModel()
     m_counting.waitForDone();
 }
 
-AllListModel::Filter AllListModel::filterFor(const QString& search)
+AllListModel::Filter AllListModel::filterFor(platform::Database& db, const QString& search, std::optional<int>& total)
 {
     Filter filter;
     if (search.isEmpty())
         return filter;
-    // The text is a value, matched as it stands: no character of it is a pattern.
-    filter.where = QStringLiteral("contains_text(lower(?), P_DETAIL, P_PLACE, P_NOTICE)");
-    filter.values = {search};
+    // Both sides folded, and the text a value matched as it stands: no character of it is a pattern.
+    store::addSearchFunctions(db);
+    const QString folded = store::searchFold(search);
+    filter.where = QStringLiteral("contains_folded(?, P_DETAIL, P_PLACE, P_NOTICE)");
+    filter.values = {folded};
+    // Without a current index (a read-only file that has none) every search passes over the
+    // table, and so do the shortest, which the index cannot answer.
+    filter.scan = true;
+    if (store::characters(folded) < kPhraseCharacters || !store::catchUpSearchIndex(db))
+        return filter;
+    const QString source = QStringLiteral("SELECT rowid FROM PLAN_SEARCH WHERE PLAN_SEARCH MATCH ?");
+    const QVariantList values = {store::searchPhrase(folded)};
+    filter.indexed = true;
+    const int found = int(db.query(QStringLiteral("SELECT count(*) FROM (%1 LIMIT ?)").arg(source),
+                                   QVariantList(values) << kSparseIndexed + 1)
+                              .front()
+                              .front()
+                              .toLongLong());
+    if (found <= kSparseIndexed) {
+        filter.where = QStringLiteral("rowid IN (%1)").arg(source);
+        filter.values = values;
+        total = found;
+    } else {
+        filter.scan = false;
+        filter.countSql = QStringLiteral("SELECT count(*) FROM (%1)").arg(source);
+        filter.countValues = values;
+    }
     return filter;
 }
 
 void AllListModel::load(const QString& search, bool countNow)
 {
     platform::Database& db = m_module.db();
-    Filter filter = filterFor(search);
+    std::optional<int> total;
+    const Filter filter = filterFor(db, search, total);
     // A search finds its first page in one pass over the table, the whole list along the index;
     // one row more tells whether there is more than a page.
-    filter.scan = !search.isEmpty();
     std::vector<store::StoredRow> first = read(db, filter, nullptr, false, 0, kPage + 1);
-    std::optional<int> total;
-    if (first.size() <= size_t(kPage))
+    if (!total && first.size() <= size_t(kPage))
         total = int(first.size());
-    else if (countNow)
+    else if (!total && countNow)
         total = count(db, filter);
     first.resize(std::min(first.size(), size_t(kPage)));
     beginResetModel();
@@ -118,7 +147,9 @@ void AllListModel::countAside()
         int rows = 0;
         QString failure;
         try {
-            rows = count(*platform::Database::open(path), filter);
+            const auto db = platform::Database::open(path);
+            store::addSearchFunctions(*db);
+            rows = count(*db, filter);
         } catch (...) {
             failure = platform::describeCurrentException();
         }
@@ -141,7 +172,8 @@ void AllListModel::setTotal(int rows)
 {
     m_total = rows;
     // Sparse matches lie so far apart along the index that a pass over the table finds a page sooner.
-    m_filter.scan = !m_search.isEmpty() && rows <= kDenseMatches;
+    if (!m_filter.indexed)
+        m_filter.scan = !m_search.isEmpty() && rows <= kDenseMatches;
     if (rows > m_count) {
         beginInsertRows({}, m_count, rows - 1);
         m_count = rows;
@@ -175,6 +207,8 @@ std::vector<store::StoredRow> AllListModel::read(platform::Database& db, const F
 
 int AllListModel::count(platform::Database& db, const Filter& filter, const store::StoredRow* before)
 {
+    if (!before && !filter.countSql.isEmpty())
+        return int(db.query(filter.countSql, filter.countValues).front().front().toLongLong());
     QVariantList values = filter.values;
     const QString prefix = filter.scan ? QStringLiteral("+") : QString();
     const QString sql = QStringLiteral("SELECT count(*)") + from(filter.where, values, prefix, before, true);
@@ -250,7 +284,9 @@ int AllListModel::columnCount(const QModelIndex& parent) const
 
 QVariant AllListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ForegroundRole))
+    // The marks of importance are read out as what they mean; the other cells as they show.
+    const bool spoken = role == Qt::AccessibleTextRole && index.column() == 2;
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ForegroundRole && !spoken))
         return {};
     std::optional<store::StoredRow> row;
     try {
@@ -267,12 +303,14 @@ QVariant AllListModel::data(const QModelIndex& index, int role) const
     if (!row)
         return {};
     const store::PLAN_REC& r = row->rec;
-    if (role == Qt::ForegroundRole) // past days, left by a purge that failed
-        return r.P_DATE < m_module.TODAY_STR ? QVariant(QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text))
+    if (role == Qt::ForegroundRole) // ended before today, left by a purge that failed
+        return r.lastDay() < m_module.TODAY_STR ? QVariant(QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text))
                                              : QVariant();
+    if (spoken)
+        return state::importanceName(r.P_IMPORTANCE);
     switch (index.column()) {
     case 0: return dateText(r.P_DATE);
-    case 1: return state::timeCaption(r.P_HOUR, r.P_MIN);
+    case 1: return store::timeSpanCaption(r);
     case 2: return state::importanceMarks(r.P_IMPORTANCE);
     case 3: return r.P_DETAIL;
     case 4: return r.P_PLACE;

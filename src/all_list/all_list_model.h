@@ -51,8 +51,13 @@ private:
         QVariantList values;
         // Sparse matches are found sooner by one pass over the table than along the index.
         bool scan = false;
+        // Matches counted and chosen through the full-text index, not by the count above.
+        bool indexed = false;
+        QString countSql; // the whole count straight from the index, when dense
+        QVariantList countValues;
     };
-    static Filter filterFor(const QString& search);
+    // The search's condition; total is set when the index tells it at once.
+    static Filter filterFor(platform::Database& db, const QString& search, std::optional<int>& total);
     static std::vector<store::StoredRow> read(platform::Database& db, const Filter& filter,
                                               const store::StoredRow* anchor, bool backwards, int skip, int limit);
     static int count(platform::Database& db, const Filter& filter, const store::StoredRow* before = nullptr);

@@ -4,9 +4,11 @@
 #include "plan_entry/plan_frm.h"
 #include "platform/failure.h"
 #include "platform/message_box.h"
+#include "platform/window_style.h"
 #include "state/text.h"
 #include "store/plan_store.h"
 
+#include <QAction>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,7 +16,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -26,6 +30,9 @@ const QString kCount = QStringLiteral("%1件");
 const QString kClose = QStringLiteral("閉じる");
 const QString kDeleteQuestion = QStringLiteral("この予定を削除しますか？");
 const QString kDeleteTitle = QStringLiteral("削除確認");
+const QString kChangeCommand = QStringLiteral("変更(&E)…");
+const QString kDeleteCommand = QStringLiteral("削除(&D)");
+const QString kTableName = QStringLiteral("予定一覧");
 
 constexpr int kWidth = 760;
 constexpr int kHeight = 480;
@@ -33,6 +40,38 @@ constexpr int kHeight = 480;
 constexpr int kSearchCapacity = 255;
 // Typing on within this time searches once, for the whole text.
 constexpr int kSearchDelayMs = 250;
+
+// The view's own type-ahead walks every row of the model on each key, which on a million
+// appointments holds the window for seconds: the search field is the way to find a row.
+class AllListTable : public QTableView {
+public:
+    using QTableView::QTableView;
+    void keyboardSearch(const QString&) override {}
+};
+
+// Cells cut short with "…" show their whole text as a tool tip, as plain text.
+class WholeTextDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QStyle* style = view->style();
+        const int margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, &item, view) + 1);
+        const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view).width() - margins;
+        const QString text = index.data().toString();
+        if (item.fontMetrics.horizontalAdvance(text) <= room && !text.contains(QLatin1Char('\n')))
+            QToolTip::hideText();
+        else
+            QToolTip::showText(event->globalPos(), platform::plainToolTip(text), view->viewport(), option.rect);
+        return true;
+    }
+};
 } // namespace
 
 AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
@@ -51,9 +90,11 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
     m_searchField->setMaxLength(kSearchCapacity);
     searchLabel->setBuddy(m_searchField);
 
-    m_table = new QTableView(this);
+    m_table = new AllListTable(this);
     m_table->setObjectName(QStringLiteral("allListTable"));
+    m_table->setAccessibleName(kTableName);
     m_table->setModel(m_model);
+    m_table->setItemDelegate(new WholeTextDelegate(m_table));
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -75,6 +116,25 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
     m_countLabel = new QLabel(this);
     m_countLabel->setObjectName(QStringLiteral("countLabel"));
     m_countLabel->setTextFormat(Qt::PlainText);
+    // Enter and Delete have their commands in sight too: buttons and the table's context menu.
+    m_changeAction = new QAction(kChangeCommand, this);
+    m_changeAction->setObjectName(QStringLiteral("changeAction"));
+    connect(m_changeAction, &QAction::triggered, this, [this] { changeRow(m_table->currentIndex()); });
+    m_deleteAction = new QAction(kDeleteCommand, this);
+    m_deleteAction->setObjectName(QStringLiteral("deleteAction"));
+    connect(m_deleteAction, &QAction::triggered, this, &AllListWindow::deleteRow);
+    m_table->addActions({m_changeAction, m_deleteAction});
+    m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* changeButton = new QPushButton(kChangeCommand, this);
+    changeButton->setObjectName(QStringLiteral("changeButton"));
+    auto* deleteButton = new QPushButton(kDeleteCommand, this);
+    deleteButton->setObjectName(QStringLiteral("deleteButton"));
+    for (auto [button, action] : {std::pair(changeButton, m_changeAction), std::pair(deleteButton, m_deleteAction)}) {
+        // Enter belongs to the table and the search field, never to a button by default.
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, action, &QAction::trigger);
+        connect(action, &QAction::enabledChanged, button, &QPushButton::setEnabled);
+    }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setText(kClose);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -83,7 +143,9 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
     searchRow->addWidget(searchLabel);
     searchRow->addWidget(m_searchField);
     auto* bottomRow = new QHBoxLayout;
-    bottomRow->addWidget(m_countLabel);
+    bottomRow->addWidget(changeButton);
+    bottomRow->addWidget(deleteButton);
+    bottomRow->addWidget(m_countLabel, 1);
     bottomRow->addWidget(buttons);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(searchRow);
@@ -96,28 +158,35 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
     connect(&m_searchDelay, &QTimer::timeout, this, &AllListWindow::applySearch);
     connect(m_searchField, &QLineEdit::returnPressed, this, &AllListWindow::applySearch);
     connect(m_table, &QAbstractItemView::activated, this, &AllListWindow::changeRow);
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &AllListWindow::showCommands);
     m_table->installEventFilter(this);
     connect(m_model, &AllListModel::totalChanged, this, &AllListWindow::showCount);
     connect(m_model, &AllListModel::readFailed, this, [this](const QString& description) {
-        platform::showError(this, description);
+        platform::showWarning(this, description, platform::programTitle());
     });
 
     if (!restoreGeometry(QByteArray::fromBase64(state::readSetting(state::kAllListGeometry).toLatin1())))
         resize(kWidth, kHeight);
 }
 
+bool AllListWindow::reported(const std::function<void()>& step)
+{
+    // This window came after the original ones: its failures carry the warning icon.
+    return platform::reported(this, step, platform::programTitle(), platform::MsgIcon::Exclamation);
+}
+
 bool AllListWindow::prepare()
 {
-    m_table->setFocus();
+    m_searchField->setFocus();
     return reload(QString(), false, 0);
 }
 
 bool AllListWindow::reload(const QString& search, bool countNow, int position, std::optional<qint64> id)
 {
-    if (!platform::reported(this, [&] { m_model->load(search, countNow); }))
+    if (!reported([&] { m_model->load(search, countNow); }))
         return false;
     if (id)
-        platform::reported(this, [&] { position = m_model->positionOf(*id).value_or(position); });
+        reported([&] { position = m_model->positionOf(*id).value_or(position); });
     showCount();
     const int rows = m_model->rowCount();
     if (rows > 0) {
@@ -131,6 +200,14 @@ bool AllListWindow::reload(const QString& search, bool countNow, int position, s
 void AllListWindow::showCount()
 {
     m_countLabel->setText(m_model->total() ? kCount.arg(*m_model->total()) : QString());
+    showCommands();
+}
+
+void AllListWindow::showCommands()
+{
+    const bool selected = m_table->selectionModel()->hasSelection();
+    m_changeAction->setEnabled(selected);
+    m_deleteAction->setEnabled(selected);
 }
 
 void AllListWindow::applySearch()
@@ -144,7 +221,9 @@ void AllListWindow::applySearch()
 void AllListWindow::changeRow(const QModelIndex& index)
 {
     std::optional<store::StoredRow> row;
-    if (!platform::reported(this, [&] { row = m_model->rowAt(index.row()); }) || !row)
+    if (!index.isValid())
+        return;
+    if (!reported([&] { row = m_model->rowAt(index.row()); }) || !row)
         return;
     {
         PLAN_FRM form(m_module, this);
@@ -160,12 +239,12 @@ void AllListWindow::deleteRow()
 {
     const int position = m_table->selectionModel()->selectedRows().value(0).row();
     std::optional<store::StoredRow> row;
-    if (position < 0 || !platform::reported(this, [&] { row = m_model->rowAt(position); }) || !row)
+    if (position < 0 || !reported([&] { row = m_model->rowAt(position); }) || !row)
         return;
     if (!platform::askYesNo(this, kDeleteQuestion, kDeleteTitle, platform::MsgAnswer::Yes))
         return;
     // By its identity: a twin with the same texts stays.
-    if (platform::reported(this, [&] { store::remove(m_module.db(), row->id); }))
+    if (reported([&] { store::remove(m_module.db(), row->id); }))
         reload(m_model->search(), true, position);
 }
 

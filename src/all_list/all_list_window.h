@@ -5,16 +5,18 @@
 #include <QDialog>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 
 class AllListModel;
+class QAction;
 class QLabel;
 class QLineEdit;
 class QModelIndex;
 class QTableView;
 
-// Every appointment in one table, narrowed as the user types a search; Enter or a double click
-// on a row changes it in the entry form, the Delete key deletes it.
+// Every appointment in one table, narrowed as the user types a search; Enter, a double click or
+// "変更" on a row changes it in the entry form, the Delete key or "削除" deletes it.
 class AllListWindow : public QDialog {
     Q_OBJECT
 public:
@@ -40,11 +42,16 @@ private:
     // when the list could not be read.
     bool reload(const QString& search, bool countNow, int position, std::optional<qint64> id = std::nullopt);
     void showCount();
+    // Change and delete act on the selected row and wait for one.
+    void showCommands();
+    bool reported(const std::function<void()>& step);
 
     state::Module1& m_module;
     AllListModel* m_model = nullptr;
     QLineEdit* m_searchField = nullptr;
     QTableView* m_table = nullptr;
     QLabel* m_countLabel = nullptr;
+    QAction* m_changeAction = nullptr;
+    QAction* m_deleteAction = nullptr;
     QTimer m_searchDelay;
 };

@@ -23,6 +23,11 @@ QDateTime nextDayTurn(const QDateTime& now)
     return QDateTime(now.date().addDays(1), QTime(0, 0));
 }
 
+bool purgesOnTurn(const QDate& shown, const QDate& today)
+{
+    return !shown.isValid() || shown.addDays(1) == today;
+}
+
 DayTurns::DayTurns(QObject* parent) : QObject(parent), m_timer(this)
 {
     m_timer.setSingleShot(true);

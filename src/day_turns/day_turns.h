@@ -12,6 +12,12 @@ int partOfDay(int hour);
 // The next moment after now at which the part of the day or the date changes.
 QDateTime nextDayTurn(const QDateTime& now);
 
+// Whether turning the day shown (invalid before the first) to today purges the days before
+// today: at start-up and at the one-day step of midnight. A clock set forward by more, or set
+// back, must not delete what lies between; that waits for the next start-up or the purge on
+// demand, where a wrong date can still be noticed first.
+bool purgesOnTurn(const QDate& shown, const QDate& today);
+
 // Follows the clock for a window that shows the day and a greeting. One timer is armed for the
 // next turn, but never for longer than a minute: QTimer runs on the monotonic clock, which
 // stands still while the machine sleeps, and the wall clock can be set at any time, so the

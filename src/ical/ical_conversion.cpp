@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTimeZone>
 
@@ -22,6 +23,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -211,6 +213,14 @@ qint16 importanceOf(icalcomponent* event)
     return priority >= 1 && priority <= 4 ? 0 : priority >= 6 && priority <= 9 ? 2 : 1;
 }
 
+QByteArray componentText(icalcomponent* component)
+{
+    char* text = icalcomponent_as_ical_string_r(component);
+    const QByteArray result(text);
+    icalmemory_free_buffer(text);
+    return result;
+}
+
 class Reader {
 public:
     Reader(const QDate& today, const std::atomic<bool>& abandoned)
@@ -233,11 +243,23 @@ public:
 
     void read(icalcomponent* event, icalcomponent* calendar);
     ReadResult& result() { return m_result; }
+    // The time of a date or time property in its own zone, as the reader resolves zones.
+    icaltimetype timeOf(icalproperty* property, icalcomponent* calendar);
+    // Whether events of calendar keep their text, and its time zones as text: what another
+    // program wrote is kept to be written back; our own export has nothing more than the row.
+    void enter(icalcomponent* calendar)
+    {
+        icalproperty* product = icalcomponent_get_first_property(calendar, ICAL_PRODID_PROPERTY);
+        m_keepSources = !product || QByteArray(icalproperty_get_prodid(product)) != kProductId;
+        m_zoneTexts.clear();
+        for (icalcomponent* z = icalcomponent_get_first_component(calendar, ICAL_VTIMEZONE_COMPONENT); m_keepSources && z;
+             z = icalcomponent_get_next_component(calendar, ICAL_VTIMEZONE_COMPONENT))
+            m_zoneTexts += componentText(z);
+    }
 
 private:
     bool overTime() const { return m_abandoned || m_clock.elapsed() > kReadBudgetMs; }
     const icaltimezone* zoneNamed(const char* tzid, icalcomponent* calendar);
-    icaltimetype timeOf(icalproperty* property, icalcomponent* calendar);
     enum class Walk { Ended, Beyond, Cut };
     Walk expand(const icalrecurrencetype& recurrence, const icaltimetype& start, Local from, std::set<Local>& starts);
     // The texts of a day and of the numbers 0 to 59, made once: formatting them for every row
@@ -259,6 +281,8 @@ private:
     Local m_windowEnd;
     const std::atomic<bool>& m_abandoned;
     QElapsedTimer m_clock;
+    bool m_keepSources = false;
+    QByteArray m_zoneTexts;
     QHash<QString, std::vector<Local>> m_overridden;
     QHash<QByteArray, const icaltimezone*> m_systemZones; // looked up once a read: the database is slow to ask
     bool m_zoneUnknown = false;                            // a time of the event being read names a zone nobody knows
@@ -343,7 +367,7 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
 
     bool shortened = false;
     auto fit = [&shortened](const QString& text, const char* column) {
-        const QString result = store::fitted(text, platform::columnSize(QLatin1String(column)));
+        const QString result = store::fitted(text, store::columnSize(QLatin1String(column)));
         shortened = shortened || result.size() != text.size();
         return result;
     };
@@ -370,11 +394,16 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
 
     // Without an end a date lasts its day and a time is a moment.
     Local end = start.is_date ? first + kDay : first;
-    if (icalproperty* p = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY))
+    bool hasEnd = start.is_date;
+    if (icalproperty* p = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY)) {
         end = localTime(timeOf(p, calendar));
-    else if (icalproperty* p = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY))
+        hasEnd = end != kNoTime;
+    } else if (icalproperty* p = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY)) {
         end = first + icaldurationtype_as_int(icalproperty_get_duration(p));
+        hasEnd = true;
+    }
     const Local length = end == kNoTime ? 0 : std::max<Local>(0, end - first);
+    rec.ALL_DAY = start.is_date;
     const Local from = m_todayStart - length;
 
     std::set<Local> starts{first};
@@ -434,9 +463,21 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         // quarter hours only: a rounded time would not be the time agreed on, and a sync would
         // move the event on the server. P_MIN is two characters of text and read as text.
         rec.P_MIN = numberText(int(s % kDay / 60 % 60));
-        m_result.rows.push_back({rec, uid, shortened});
+        if (start.is_date) {
+            // Dates end on the day after the last one: the row keeps the last day itself.
+            rec.END_DATE = dateText((s + std::max(length, kDay) - 1) / kDay);
+        } else if (hasEnd) {
+            const Local e = s + length;
+            rec.END_DATE = dateText(e / kDay);
+            rec.END_HOUR = numberText(int(e % kDay / 3600));
+            rec.END_MIN = numberText(int(e % kDay / 60 % 60));
+        }
+        m_result.rows.push_back({rec, uid, shortened, recurring, {}});
     }
     const bool added = m_result.rows.size() > before;
+    if (!recurring && m_keepSources && m_result.rows.size() == before + 1)
+        m_result.rows.back().source = QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kProductId
+            + QByteArrayLiteral("\r\n") + m_zoneTexts + componentText(event) + QByteArrayLiteral("END:VCALENDAR\r\n");
     // A series cut short, or one whose next instance is beyond the span, still runs: it is not
     // one that has ended.
     if (full && !added)
@@ -453,45 +494,252 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
 
 } // namespace
 
-QString uidFor(const store::PLAN_REC& row)
+namespace {
+
+// "YYYY/MM/DD" read by hand: QDate::fromString's format parser costs more than the rest of an event.
+QDate dateFromKey(const QString& text)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    for (const QString* text : {&row.P_DATE, &row.P_HOUR, &row.P_MIN, &row.P_DETAIL}) {
-        const QByteArray utf8 = text->toUtf8();
-        // The length first, so that no two different rows hash the same bytes.
-        hash.addData(QByteArray::number(utf8.size()) + ':');
-        hash.addData(utf8);
-    }
-    return QString::fromLatin1(hash.result().toHex()) + QStringLiteral("@meridocal");
+    const QStringView key(text);
+    return key.size() == 10 && key[4] == u'/' && key[7] == u'/'
+        ? QDate(key.left(4).toInt(), key.mid(5, 2).toInt(), key.right(2).toInt())
+        : QDate();
 }
+
+// The start and the end of a row as local times; the end is kNoTime when it has none. An all-day
+// row starts at 00:00 of its first day and ends at 00:00 after its last.
+struct Span {
+    Local start = kNoTime;
+    Local end = kNoTime;
+};
+
+Span spanOf(const store::PLAN_REC& row)
+{
+    const QDate date = dateFromKey(row.P_DATE);
+    const QTime time = row.ALL_DAY ? QTime(0, 0) : QTime(row.P_HOUR.toInt(), row.P_MIN.toInt());
+    const bool timeRead = row.ALL_DAY || (row.P_HOUR.size() == 2 && row.P_MIN.size() == 2);
+    Span span{timeRead ? local(date, time) : kNoTime, kNoTime};
+    if (row.ALL_DAY)
+        span.end = local(dateFromKey(row.lastDay()).addDays(1), QTime(0, 0));
+    else if (row.hasEnd())
+        span.end = local(dateFromKey(row.END_DATE), QTime(row.END_HOUR.toInt(), row.END_MIN.toInt()));
+    return span;
+}
+
+[[noreturn]] void unreadableRow(const store::PLAN_REC& row)
+{
+    throw platform::Failure(QStringLiteral("日付か時刻の読めない予定があります（%1 %2時%3分「%4」）。")
+                                .arg(row.P_DATE, row.P_HOUR, row.P_MIN, row.P_DETAIL));
+}
+
+icaltimetype frameTime(Local t, bool date)
+{
+    icaltimetype result = icalTime(dateOf(t), date ? QTime(0, 0) : QTime::fromMSecsSinceStartOfDay(int(t % kDay) * 1000), nullptr);
+    result.is_date = date;
+    return result;
+}
+
+// The start and end as this program writes them: floating times, or dates for a whole day.
+void addSpan(icalcomponent* e, const store::PLAN_REC& row, const Span& span)
+{
+    icalcomponent_add_property(e, icalproperty_new_dtstart(frameTime(span.start, row.ALL_DAY)));
+    if (span.end != kNoTime && span.end >= span.start)
+        icalcomponent_add_property(e, icalproperty_new_dtend(frameTime(span.end, row.ALL_DAY)));
+}
+
+int priorityOf(qint16 importance)
+{
+    return importance == 0 ? 1 : importance == 1 ? 5 : 9;
+}
+
+void removeAll(icalcomponent* e, icalproperty_kind kind, const char* xName = nullptr)
+{
+    std::vector<icalproperty*> gone;
+    for (icalproperty* p = icalcomponent_get_first_property(e, kind); p; p = icalcomponent_get_next_property(e, kind))
+        if (!xName || qstrcmp(icalproperty_get_x_name(p), xName) == 0)
+            gone.push_back(p);
+    for (icalproperty* p : gone) {
+        icalcomponent_remove_property(e, p);
+        icalproperty_free(p);
+    }
+}
+
+// A date or time property moved to the local time t, in its own frame: its zone (the TZID stays),
+// UTC, floating, or a date.
+void moveTo(Reader& reader, icalproperty* property, icalcomponent* calendar, Local t)
+{
+    const icaltimetype was = reader.timeOf(property, calendar);
+    icaltimetype now = inFrameOf(t, was);
+    if (!was.is_date && icaltime_is_utc(was))
+        now = icaltime_convert_to_zone(now, icaltimezone_get_utc_timezone());
+    else if (!was.is_date)
+        now.zone = nullptr; // written as a local time of the TZID that stays on the property
+    icalproperty_set_value(property, was.is_date ? icalvalue_new_date(now) : icalvalue_new_datetime(now));
+}
+
+struct Parsed {
+    Component root{nullptr, icalcomponent_free};
+    icalcomponent* calendar = nullptr;
+    icalcomponent* event = nullptr;
+};
+
+// The row's event in source with what changed replaced; see keptEvent. None when source holds
+// no event that can be read: the row is then written as this program writes any other.
+std::optional<Parsed> rewritten(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp)
+{
+    Parsed parsed;
+    parsed.root.reset(icalparser_parse_string(source.constData()));
+    icalcomponent* root = parsed.root.get();
+    parsed.calendar = root && icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT
+        ? root
+        : root ? icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT) : nullptr;
+    parsed.event = parsed.calendar ? icalcomponent_get_first_component(parsed.calendar, ICAL_VEVENT_COMPONENT) : nullptr;
+    if (!parsed.event)
+        return std::nullopt;
+    icalcomponent* e = parsed.event;
+    icalcomponent* calendar = parsed.calendar;
+    // What the event said when it came: only what differs from it was changed here.
+    static const std::atomic<bool> kWaitedFor{false};
+    Reader reader(QDate(1, 1, 1), kWaitedFor);
+    reader.read(e, calendar);
+    if (reader.result().rows.empty())
+        return std::nullopt;
+    const store::PLAN_REC was = reader.result().rows.front().rec;
+    const Span now = spanOf(row);
+    if (now.start == kNoTime)
+        unreadableRow(row);
+    bool changed = false;
+    auto text = [&](const QString& before, const QString& after, icalproperty_kind kind,
+                    icalproperty* (*make)(const char*), const char* exactName) {
+        if (before == after)
+            return;
+        removeAll(e, kind);
+        removeAll(e, ICAL_X_PROPERTY, exactName);
+        addText(e, make, exactName, after);
+        changed = true;
+    };
+    text(was.P_DETAIL, row.P_DETAIL, ICAL_SUMMARY_PROPERTY, icalproperty_new_summary, kExactSummary);
+    text(was.P_PLACE, row.P_PLACE, ICAL_LOCATION_PROPERTY, icalproperty_new_location, kExactLocation);
+    text(was.P_NOTICE, row.P_NOTICE, ICAL_DESCRIPTION_PROPERTY, icalproperty_new_description, kExactDescription);
+    if (was.P_IMPORTANCE != row.P_IMPORTANCE) {
+        removeAll(e, ICAL_PRIORITY_PROPERTY);
+        icalcomponent_add_property(e, icalproperty_new_priority(priorityOf(row.P_IMPORTANCE)));
+        changed = true;
+    }
+    const Span before = spanOf(was);
+    const Local moved = now.start - before.start;
+    const bool endChanged = (now.end == kNoTime) != (before.end == kNoTime)
+        || (now.end != kNoTime && now.end - now.start != before.end - before.start);
+    if (was.ALL_DAY != row.ALL_DAY) {
+        // From a time to whole days or back: written afresh, as this program writes a span.
+        removeAll(e, ICAL_DTSTART_PROPERTY);
+        removeAll(e, ICAL_DTEND_PROPERTY);
+        removeAll(e, ICAL_DURATION_PROPERTY);
+        addSpan(e, row, now);
+        changed = true;
+    } else if (moved != 0 || endChanged) {
+        icalproperty* start = icalcomponent_get_first_property(e, ICAL_DTSTART_PROPERTY);
+        if (moved != 0)
+            moveTo(reader, start, calendar, localTime(reader.timeOf(start, calendar)) + moved);
+        icalproperty* end = icalcomponent_get_first_property(e, ICAL_DTEND_PROPERTY);
+        if (!endChanged && end) {
+            moveTo(reader, end, calendar, localTime(reader.timeOf(end, calendar)) + moved);
+        } else if (endChanged) {
+            removeAll(e, ICAL_DTEND_PROPERTY);
+            removeAll(e, ICAL_DURATION_PROPERTY);
+            if (now.end != kNoTime) {
+                // In the start's frame, with its TZID.
+                icalproperty* newEnd = icalproperty_new_dtend(icaltime_null_time());
+                if (icalparameter* tzid = icalproperty_get_first_parameter(start, ICAL_TZID_PARAMETER))
+                    icalproperty_add_parameter(newEnd, icalparameter_new_clone(tzid));
+                icalproperty_set_value(newEnd, icalvalue_new_datetimedate(reader.timeOf(start, calendar)));
+                icalcomponent_add_property(e, newEnd);
+                moveTo(reader, newEnd, calendar, now.end);
+            }
+        }
+        changed = true;
+    }
+    if (QString::fromUtf8(icalcomponent_get_uid(e)) != uid)
+        icalcomponent_set_uid(e, uid.toUtf8().constData());
+    if (changed) {
+        icalcomponent_set_sequence(e, icalcomponent_get_sequence(e) + 1);
+        const QDateTime utc = stamp.toUTC();
+        const icaltimetype stampTime = icalTime(utc.date(), utc.time(), icaltimezone_get_utc_timezone());
+        removeAll(e, ICAL_DTSTAMP_PROPERTY);
+        removeAll(e, ICAL_LASTMODIFIED_PROPERTY);
+        icalcomponent_add_property(e, icalproperty_new_dtstamp(stampTime));
+        icalcomponent_add_property(e, icalproperty_new_lastmodified(stampTime));
+    }
+    return parsed;
+}
+
+// The components of this name as the text has them, byte for byte, each with its span: what we
+// did not change goes back exactly as it came, not as libical would write it again.
+std::vector<std::pair<qsizetype, qsizetype>> rawBlocks(const QByteArray& text, const QByteArray& name)
+{
+    std::vector<std::pair<qsizetype, qsizetype>> result;
+    const QByteArray begin = "BEGIN:" + name, end = "END:" + name;
+    for (qsizetype at = 0; (at = text.indexOf(begin, at)) >= 0;) {
+        if (at > 0 && text[at - 1] != '\n') {
+            at += begin.size();
+            continue;
+        }
+        qsizetype stop = text.indexOf(end, at);
+        if (stop < 0)
+            break;
+        stop = text.indexOf('\n', stop);
+        stop = stop < 0 ? text.size() : stop + 1;
+        result.emplace_back(at, stop);
+        at = stop;
+    }
+    return result;
+}
+
+} // namespace
 
 QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp)
 {
-    // Read by hand: QDate::fromString's format parser costs more than the rest of the event.
-    const QStringView key(row.P_DATE);
-    const QDate date = key.size() == 10 && key[4] == u'/' && key[7] == u'/'
-        ? QDate(key.left(4).toInt(), key.mid(5, 2).toInt(), key.right(2).toInt())
-        : QDate();
-    const QTime time(row.P_HOUR.toInt(), row.P_MIN.toInt());
-    if (!date.isValid() || !time.isValid() || row.P_HOUR.size() != 2 || row.P_MIN.size() != 2)
-        throw platform::Failure(QStringLiteral("日付か時刻の読めない予定があります（%1 %2時%3分「%4」）。")
-                                    .arg(row.P_DATE, row.P_HOUR, row.P_MIN, row.P_DETAIL));
+    const Span span = spanOf(row);
+    if (span.start == kNoTime)
+        unreadableRow(row);
     Component event(icalcomponent_new_vevent(), icalcomponent_free);
     icalcomponent* e = event.get();
     icalcomponent_add_property(e, icalproperty_new_uid(uid.toUtf8().constData()));
     const QDateTime utc = stamp.toUTC();
     icalcomponent_add_property(e, icalproperty_new_dtstamp(icalTime(utc.date(), utc.time(), icaltimezone_get_utc_timezone())));
     // A floating time: the appointment is at this hour wherever its reader is, as in the table.
-    icalcomponent_add_property(e, icalproperty_new_dtstart(icalTime(date, time, nullptr)));
+    addSpan(e, row, span);
     addText(e, icalproperty_new_summary, kExactSummary, row.P_DETAIL);
     addText(e, icalproperty_new_location, kExactLocation, row.P_PLACE);
     addText(e, icalproperty_new_description, kExactDescription, row.P_NOTICE);
-    icalcomponent_add_property(e, icalproperty_new_priority(row.P_IMPORTANCE == 0 ? 1 : row.P_IMPORTANCE == 1 ? 5 : 9));
+    icalcomponent_add_property(e, icalproperty_new_priority(priorityOf(row.P_IMPORTANCE)));
     // libical folds at 75 octets, never inside a UTF-8 character, and ends lines with CRLF.
-    char* text = icalcomponent_as_ical_string_r(e);
-    const QByteArray result(text);
-    icalmemory_free_buffer(text);
-    return result;
+    return componentText(e);
+}
+
+QByteArray keptEvent(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
+                     ZoneTexts& zones)
+{
+    const std::optional<Parsed> parsed = rewritten(source, row, uid, stamp);
+    if (!parsed)
+        return eventText(row, uid, stamp);
+    static const QRegularExpression tzid(QStringLiteral("(?:^|\\n)TZID[^:\\r\\n]*:([^\\r\\n]*)"));
+    for (const auto& [begin, end] : rawBlocks(source, "VTIMEZONE")) {
+        QByteArray zone = source.mid(begin, end - begin);
+        if (!zone.endsWith('\n'))
+            zone += "\r\n";
+        zones.insert(tzid.match(QString::fromUtf8(zone)).captured(1), zone);
+    }
+    return componentText(parsed->event);
+}
+
+QByteArray keptCalendar(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp)
+{
+    const std::optional<Parsed> parsed = rewritten(source, row, uid, stamp);
+    const auto events = rawBlocks(source, "VEVENT");
+    if (!parsed || events.size() != 1)
+        return calendarText(eventText(row, uid, stamp));
+    // Only the event is written again; the calendar around it stays byte for byte.
+    return source.left(events[0].first) + componentText(parsed->event) + source.mid(events[0].second);
 }
 
 QByteArray calendarText(const QByteArray& events)
@@ -543,7 +791,8 @@ ReadResult readNow(const QByteArray& text, const QDate& today, const std::atomic
                 reader.noteOverride(event.get(), frames[c].get());
         }
     ReadResult& result = reader.result();
-    for (size_t c = 0; c < calendars.size(); ++c)
+    for (size_t c = 0; c < calendars.size(); ++c) {
+        reader.enter(frames[c].get());
         for (const CalendarPieces::Range& range : calendars[c].events) {
             if (!reader.open()) {
                 ++result.notRead;
@@ -559,6 +808,7 @@ ReadResult readNow(const QByteArray& text, const QDate& today, const std::atomic
             else
                 ++result.unusable;
         }
+    }
     return std::move(result);
 }
 

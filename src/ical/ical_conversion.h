@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
+#include <QMap>
 #include <QString>
 
 #include <vector>
@@ -15,14 +16,24 @@ namespace ical {
 
 inline const QByteArray kProductId = QByteArrayLiteral("-//ミルドカ//MERIDOCAL 2.00//JA");
 
-// The UID an appointment keeps across exports: made from what identifies it in the table (date,
-// hour, minute and the subject as stored), so a calendar that reads it twice keeps one event.
-QString uidFor(const store::PLAN_REC& row);
-
 // One VEVENT for the row, from BEGIN:VEVENT to END:VEVENT, with CRLF line ends and lines folded
-// at 75 octets. stamp is the DTSTAMP, written in UTC. Throws platform::Failure when the row's
-// date or time cannot be read.
+// at 75 octets: a floating start, a floating DTEND when it has an end, and dates (VALUE=DATE, the
+// end the day after its last) when it lasts whole days. stamp is the DTSTAMP, written in UTC.
+// Throws platform::Failure when the row's date or time cannot be read.
 QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp);
+
+// VTIMEZONE texts by their TZID, gathered for one file.
+using ZoneTexts = QMap<QString, QByteArray>;
+// The event of source (a calendar as another program wrote it) with only what the row changed
+// since replaced: SUMMARY, LOCATION, DESCRIPTION and PRIORITY as typed; DTSTART moved in its own
+// zone (UTC stays UTC) and DTEND with it unless the end itself changed; all-day kept as dates.
+// Everything else (alarms, attendees, the organizer, categories, X- properties...) stays as it
+// is. A change raises SEQUENCE and renews DTSTAMP and LAST-MODIFIED; the UID becomes uid. The
+// text of the VEVENT alone; the VTIMEZONEs it may need are added to zones.
+QByteArray keptEvent(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
+                     ZoneTexts& zones);
+// The same event in its whole calendar, VTIMEZONEs included: a resource of a server.
+QByteArray keptCalendar(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp);
 
 // A VCALENDAR around VEVENT texts: a whole file, or with one event one resource of a server.
 QByteArray calendarText(const QByteArray& events);
@@ -32,6 +43,10 @@ struct ImportedRow {
     store::PLAN_REC rec;
     QString uid;            // of the event it comes from; every instance of a recurrence shares it
     bool shortened = false; // a text was cut to fit its column
+    bool recurring = false; // an instance of a repeating event
+    // The calendar the event came in (its VTIMEZONEs and the VEVENT as written), for one that is
+    // not a recurrence and was written by another program; empty otherwise.
+    QByteArray source;
 };
 
 // What a calendar yields from a given day on; the counts are of events, not instances.

@@ -58,14 +58,21 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
     int count = 0;
     const QDateTime stamp = now.toUTC(); // once: each conversion from local time asks the system
 
-    db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns + QStringLiteral(" FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, rowid"),
+    ZoneTexts zones;
+    db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns
+                      + QStringLiteral(", SOURCE FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, ID"),
                   {}, [&](const platform::Row& values) {
-                      const store::PLAN_REC rec = store::storedRow(values).rec;
-                      events += eventText(rec, uidFor(rec), stamp);
+                      const store::StoredRow row = store::storedRow(values);
+                      const QByteArray source = values.back().toString().toUtf8();
+                      events += source.isEmpty() ? eventText(row.rec, row.uid, stamp)
+                                                 : keptEvent(source, row.rec, row.uid, stamp, zones);
                       ++count;
                       return true;
                   });
-    const QByteArray text = calendarText(events);
+    QByteArray zoneText;
+    for (const QByteArray& zone : std::as_const(zones))
+        zoneText += zone;
+    const QByteArray text = calendarText(zoneText + events);
     // QSaveFile follows a link and replaces its target, which may be in another folder; a
     // device or a pipe would be replaced by a file.
     const QFileInfo info(path);
@@ -111,7 +118,9 @@ ImportReport addRows(platform::Database& db, const ReadResult& read)
             ++report.duplicates;
             continue;
         }
-        store::insert(db, row.rec);
+        // One event, one row: it keeps the event's UID. Instances of a series each get one of their
+        // own, as each goes out again as an event of its own.
+        store::insert(db, row.rec, row.recurring ? QString() : row.uid, row.source);
         ++report.added;
         report.shortened += row.shortened ? 1 : 0;
     }

@@ -20,6 +20,8 @@
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
+#include "store/search_index.h"
+#include "store/storage.h"
 #include "sync_settings/sync_control.h"
 #include "sync_settings/sync_settings_dialog.h"
 #include "today_list/listen_frm.h"
@@ -50,11 +52,9 @@ const QString kAllList = QStringLiteral("予定一覧(&L)");
 const QString kNoticeMenu = QStringLiteral("お知らせ(&R)");
 const QString kStartAtLogin = QStringLiteral("ログイン時に起動(&A)");
 const QString kInternalError = QStringLiteral("Internal Error");
+const QString kToolBarName = QStringLiteral("ツールバー");
 const QString kGreetings[] = {QStringLiteral("おはようございます。"), QStringLiteral("こんにちわ。"),
                               QStringLiteral("こんばんわ。"), QStringLiteral("遅くまで大変ですね。")};
-// The reminder in the secretary's voice: the user's name, the hour and minute as stored, the subject.
-const QString kReminder = QStringLiteral("%1、%2時%3分から「%4」です。");
-const QString kReminderPlace = QStringLiteral("場所：");
 const struct {
     const char* name;
     const char* caption;
@@ -223,12 +223,14 @@ void MAIN_FRM::chooseNotice(QAction* choice)
         state::writeSettings({{state::kNoticeMin, QString::number(choice->data().toInt())}});
     }, kInternalError, platform::MsgIcon::Critical);
     showToolsState();
-    platform::reported(this, [this] { planReminders(); });
+    platform::reported(this, [this] { planReminders(); }, platform::programTitle(), platform::MsgIcon::Exclamation);
 }
 
 void MAIN_FRM::toggleStartAtLogin(bool on)
 {
-    platform::reported(this, [on] { platform::setStartAtLogin(QCoreApplication::applicationFilePath(), on); });
+    platform::reported(
+        this, [on] { platform::setStartAtLogin(QCoreApplication::applicationFilePath(), on); }, platform::programTitle(),
+        platform::MsgIcon::Exclamation);
     showToolsState();
 }
 
@@ -240,6 +242,7 @@ void MAIN_FRM::buildToolBar()
     Toolbar1->setIconSize(QSize(20, 20));
     Toolbar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
     Toolbar1->lower();
+    Toolbar1->setAccessibleName(kToolBarName);
 
     // The buttons' images come in this order from the image list; each button is known by its
     // key, and its accessible name is the menu command it runs.
@@ -280,8 +283,16 @@ void MAIN_FRM::start()
 void MAIN_FRM::startUp()
 {
     PICT_DOWN = false;
-    const bool opened = platform::reported(this, [this] {
-        m_module.SEC_DB = platform::Database::open(state::databasePath());
+    // The texts the window is designed with are no facts: a step that fails leaves its label
+    // empty rather than a date or a count that is not today's.
+    for (QLabel* label : {DATE_TEXT, GREETING_LABEL, TELL_LABEL})
+        platform::setLabelText(label, QString());
+    QString notice;
+    const bool opened = platform::reported(this, [this, &notice] {
+        store::Opened opened = store::openAppointments(state::databasePath());
+        m_module.SEC_DB = std::move(opened.db);
+        notice = opened.notice;
+        store::ensureSearchIndex(m_module.db());
         m_module.SEC_NAME_STR = state::readSetting(state::kSecName);
         m_module.MY_NAME_STR = state::readSetting(state::kMyName);
         m_module.SEC_PIC_PATH = state::readSetting(state::kSecPic);
@@ -290,6 +301,8 @@ void MAIN_FRM::startUp()
     });
     if (!opened)
         return;
+    if (!notice.isEmpty())
+        platform::showWarning(this, notice, platform::programTitle());
 
     // A picture that cannot be shown is reported, but it must not keep today's date from
     // being set: without it the count and the purges would work on an empty date.
@@ -302,10 +315,12 @@ void MAIN_FRM::setDay()
 {
     m_dayTurnPending = false;
     const QDate today = platform::Clock::now().date();
+    const bool purge = purgesOnTurn(QDate::fromString(m_module.TODAY_STR, QStringLiteral("yyyy/MM/dd")), today);
     m_module.TODAY_STR = state::dateKey(today);
     platform::setLabelText(DATE_TEXT, state::dateCaption(today));
     showGreeting();
-    platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
+    if (purge)
+        platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
 }
 
 void MAIN_FRM::showGreeting()
@@ -333,6 +348,8 @@ void MAIN_FRM::refresh()
     // up to date: they do not depend on it.
     showPicture();
     platform::setLabelText(NAME_LABEL, m_module.SEC_NAME_STR + QStringLiteral("："));
+    // A screen reader names the picture after the secretary it shows.
+    SEC_PICT->setAccessibleName(m_module.SEC_NAME_STR);
     platform::reported(this, [this] {
         platform::Recordset rs = m_module.db().openRecordset(store::countTodaySql(m_module.TODAY_STR));
         if (rs.eof()) {
@@ -356,17 +373,17 @@ void MAIN_FRM::planReminders()
     m_reminders->plan(m_module.db(), m_module.TODAY_STR, state::noticeMinutes());
 }
 
-void MAIN_FRM::remind(const store::PLAN_REC& appointment)
+void MAIN_FRM::remind(const QList<store::PLAN_REC>& appointments)
 {
-    platform::Notification notification;
-    notification.appName = platform::programTitle();
-    notification.summary = m_module.SEC_NAME_STR.isEmpty() ? platform::programTitle() : m_module.SEC_NAME_STR;
-    notification.body = kReminder.arg(m_module.MY_NAME_STR, appointment.P_HOUR, appointment.P_MIN, appointment.P_DETAIL);
-    if (!state::trimBlanks(appointment.P_PLACE).isEmpty())
-        notification.body += QLatin1Char('\n') + kReminderPlace + appointment.P_PLACE;
-    notification.picturePath = m_module.SEC_PIC_PATH;
-    notification.urgent = appointment.P_IMPORTANCE == 0;
-    platform::notify(notification, this, [this, notification] { (new ReminderWindow(notification, this))->show(); });
+    for (const ReminderText& text : reminderTexts(appointments, m_module.MY_NAME_STR)) {
+        platform::Notification notification;
+        notification.appName = platform::programTitle();
+        notification.summary = m_module.SEC_NAME_STR.isEmpty() ? platform::programTitle() : m_module.SEC_NAME_STR;
+        notification.body = text.body;
+        notification.picturePath = m_module.SEC_PIC_PATH;
+        notification.urgent = text.urgent;
+        platform::notify(notification, this, [this, notification] { (new ReminderWindow(notification, this))->show(); });
+    }
 }
 
 void MAIN_FRM::bringToFront()

@@ -68,7 +68,7 @@ private:
     void showGreeting();
     void catchUpWithDay();
     void planReminders();
-    void remind(const store::PLAN_REC& appointment);
+    void remind(const QList<store::PLAN_REC>& appointments);
     void chooseNotice(QAction* choice);
     void toggleStartAtLogin(bool on);
     void showToolsState();

@@ -8,6 +8,7 @@
 #include "store/plan_store.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGroupBox>
@@ -41,6 +42,12 @@ const QString kSetUpErrorTitle = QStringLiteral("PG-Error");
 const QString kChangeCaption = QStringLiteral("予定変更");
 const QString kChange = QStringLiteral("変更");
 const QString kGone = QStringLiteral("この予定はほかのプログラムで削除されたため、変更できません。");
+const QString kChangedMeanwhile = QStringLiteral("この予定はほかのプログラムで変更されたため、変更できません。"
+                                                 "予定を開き直してください。");
+const QString kEndCaption = QStringLiteral("終了：");
+const QString kAllDay = QStringLiteral("終日(&A)");
+const QString kPastDate = QStringLiteral("過去の日付には登録できません。");
+const QString kEndBeforeStart = QStringLiteral("終了時刻が開始時刻より前です。");
 
 constexpr double kFieldPoints = 9.75;
 constexpr int kFieldCapacity = 1024;
@@ -73,8 +80,8 @@ void PLAN_FRM::buildLayout()
             result->setText(text);
         return result;
     };
-    auto list = [this, &fieldFont](const char* name, int left) {
-        auto* result = platform::control<QComboBox>(this, name, left, 32, 49, 21);
+    auto list = [this, &fieldFont](const char* name, int left, int top = 32) {
+        auto* result = platform::control<QComboBox>(this, name, left, top, 49, 21);
         result->setEditable(false);
         result->setFont(fieldFont);
         return result;
@@ -153,9 +160,24 @@ void PLAN_FRM::buildLayout()
     connect(OK_BTN, &QPushButton::clicked, this, &PLAN_FRM::OK_BTN_Click);
     connect(CLOSE_BTN, &QPushButton::clicked, this, &QWidget::close);
 
-    // The minute list comes before the hour list, as the window has always had it.
-    QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1], IMPO_OPT[2], DETAIL_TEXT, PLACE_TEXT, NOTICE_TEXT,
-                        OK_BTN,      CLOSE_BTN,   DATE_DTP,    MIN_LST,     HOUR_LST};
+    // The end, beside the buttons, under the window's own controls.
+    m_endCaption = label(this, "END_LABEL", kEndCaption, 16, 220, 36, 12, true);
+    m_endHourList = list("END_HOUR_LST", 52, 216);
+    m_endHourUnit = label(this, "END_HOUR_LABEL", kHour, 104, 220, 12, 12, true);
+    m_endMinuteList = list("END_MIN_LST", 120, 216);
+    m_endMinuteUnit = label(this, "END_MIN_LABEL", kMinute, 172, 220, 12, 12, true);
+    m_endHourList->setAccessibleName(kEndCaption + kHour);
+    m_endMinuteList->setAccessibleName(kEndCaption + kMinute);
+    m_endCaption->setBuddy(m_endHourList);
+    m_allDay = platform::control<QCheckBox>(this, "ALL_DAY_CHK", 196, 216, 96, 21);
+    m_allDay->setText(kAllDay);
+    connect(m_allDay, &QCheckBox::toggled, this, &PLAN_FRM::allDayToggled);
+
+    // The minute list comes before the hour list, as the window has always had it; the end
+    // follows the window's own controls.
+    QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1],   IMPO_OPT[2],     DETAIL_TEXT, PLACE_TEXT,
+                        NOTICE_TEXT, OK_BTN,        CLOSE_BTN,       DATE_DTP,    MIN_LST,
+                        HOUR_LST,    m_endHourList, m_endMinuteList, m_allDay};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     // Every control reports its keys here: the release of a held Enter reaches whichever
@@ -177,12 +199,23 @@ void PLAN_FRM::setUp()
     MIN_LST->clear();
     for (const QString& minute : kMinutes)
         MIN_LST->addItem(minute);
+    // The end is optional: the first, empty entry is none.
+    m_endHourList->clear();
+    m_endHourList->addItem(QString());
+    for (int hour = 0; hour < 24; ++hour)
+        m_endHourList->addItem(state::twoDigits(hour));
+    m_endMinuteList->clear();
+    m_endMinuteList->addItem(QString());
+    for (const QString& minute : kMinutes)
+        m_endMinuteList->addItem(minute);
+    m_allDay->setChecked(false);
     // The clock's date, not the day the program started: the two differ after midnight.
     DATE_DTP->setDate(platform::Clock::now().date());
     HOUR_LST->setCurrentIndex(0);
     MIN_LST->setCurrentIndex(0);
     IMPO_OPT[kMediumImportance]->setChecked(true);
     IMPO_OPT[kMediumImportance]->setFocus();
+    m_endDays = 0;
     // Last: selecting the option above counted as input.
     EDIT_FLAG = false;
 }
@@ -192,10 +225,16 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     if (!prepare())
         return false;
     m_changedId = row.id;
+    m_changedFrom = row.rec;
+    m_changedDate = row.rec.P_DATE;
     setWindowTitle(kChangeCaption);
     OK_BTN->setText(kChange);
     DATE_DTP->setDate(QDate::fromString(row.rec.P_DATE, QStringLiteral("yyyy/MM/dd")));
-    for (const auto& [list, text] : {std::pair{HOUR_LST, row.rec.P_HOUR}, std::pair{MIN_LST, row.rec.P_MIN}}) {
+    const QDate endDay = QDate::fromString(row.rec.END_DATE, QStringLiteral("yyyy/MM/dd"));
+    m_endDays = endDay.isValid() ? std::max<qint64>(0, DATE_DTP->date().daysTo(endDay)) : 0;
+    for (const auto& [list, text] :
+         {std::pair{HOUR_LST, row.rec.P_HOUR}, std::pair{MIN_LST, row.rec.P_MIN}, std::pair{m_endHourList, row.rec.END_HOUR},
+          std::pair{m_endMinuteList, row.rec.END_MIN}}) {
         // A time off the form's grid (another program's) is offered as it is, so that a change
         // of something else keeps it.
         if (list->findText(text) < 0)
@@ -207,6 +246,7 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     DETAIL_TEXT->setText(row.rec.P_DETAIL);
     PLACE_TEXT->setText(row.rec.P_PLACE);
     NOTICE_TEXT->setText(row.rec.P_NOTICE);
+    m_allDay->setChecked(row.rec.ALL_DAY);
     DETAIL_TEXT->setFocus();
     // Last: filling the form counted as input.
     EDIT_FLAG = false;
@@ -215,8 +255,46 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
 
 store::PLAN_REC PLAN_FRM::shownRow() const
 {
-    return {state::dateKey(DATE_DTP->date()), HOUR_LST->currentText(), MIN_LST->currentText(), DETAIL_TEXT->text(),
-            qint16(m_impoGroup->checkedId()), PLACE_TEXT->text(), NOTICE_TEXT->text()};
+    store::PLAN_REC row{state::dateKey(DATE_DTP->date()), HOUR_LST->currentText(), MIN_LST->currentText(),
+                        DETAIL_TEXT->text(), qint16(m_impoGroup->checkedId()), PLACE_TEXT->text(), NOTICE_TEXT->text()};
+    const QString endDay = state::dateKey(DATE_DTP->date().addDays(m_endDays));
+    if (m_allDay->isChecked()) {
+        row.P_HOUR = row.P_MIN = state::twoDigits(0);
+        row.ALL_DAY = true;
+        row.END_DATE = endDay;
+    } else if (!m_endHourList->currentText().isEmpty()) {
+        row.END_DATE = endDay;
+        row.END_HOUR = m_endHourList->currentText();
+        // An hour alone means its full hour.
+        row.END_MIN = m_endMinuteList->currentText().isEmpty() ? state::twoDigits(0) : m_endMinuteList->currentText();
+    }
+    return row;
+}
+
+bool PLAN_FRM::checkTimes(const store::PLAN_REC& row)
+{
+    // A date before today would be gone at the next start-up's purge without a word. A time
+    // earlier today is still today's; a row being changed may keep the date it has.
+    const QString today = state::dateKey(platform::Clock::now().date());
+    if (row.P_DATE < today && !(m_changedId && row.P_DATE == m_changedDate)) {
+        platform::showWarning(this, kPastDate, kNoDetailTitle);
+        return false;
+    }
+    const bool endFirst = row.hasEnd() && !row.ALL_DAY
+        && std::pair(row.END_DATE, row.END_HOUR + row.END_MIN) < std::pair(row.P_DATE, row.P_HOUR + row.P_MIN);
+    if (endFirst) {
+        platform::showWarning(this, kEndBeforeStart, kNoDetailTitle);
+        return false;
+    }
+    return true;
+}
+
+void PLAN_FRM::allDayToggled(bool checked)
+{
+    for (QWidget* time : {static_cast<QWidget*>(HOUR_LST), static_cast<QWidget*>(MIN_LST),
+                          static_cast<QWidget*>(m_endHourList), static_cast<QWidget*>(m_endMinuteList)})
+        time->setEnabled(!checked);
+    EDIT_FLAG = true;
 }
 
 bool PLAN_FRM::CheckDetail()
@@ -229,7 +307,7 @@ bool PLAN_FRM::CheckDetail()
 
 void PLAN_FRM::OK_BTN_Click()
 {
-    if (!CheckDetail())
+    if (!CheckDetail() || !checkTimes(shownRow()))
         return;
     if (m_changedId) {
         saveChange();
@@ -255,6 +333,10 @@ void PLAN_FRM::OK_BTN_Click()
         rs.setField(QStringLiteral("P_DETAIL"), row.P_DETAIL);
         rs.setField(QStringLiteral("P_PLACE"), row.P_PLACE);
         rs.setField(QStringLiteral("P_NOTICE"), row.P_NOTICE);
+        rs.setField(QStringLiteral("END_DATE"), row.END_DATE);
+        rs.setField(QStringLiteral("END_HOUR"), row.END_HOUR);
+        rs.setField(QStringLiteral("END_MIN"), row.END_MIN);
+        rs.setField(QStringLiteral("ALL_DAY"), int(row.ALL_DAY));
         rs.update();
         rs.close();
     });
@@ -272,17 +354,22 @@ void PLAN_FRM::OK_BTN_Click()
 
 void PLAN_FRM::saveChange()
 {
-    enum { Changed, Duplicate, Gone } outcome = Changed;
+    enum { Changed, Duplicate, Gone, ChangedMeanwhile } outcome = Changed;
     const bool saved = platform::reported(this, [this, &outcome] {
         const store::PLAN_REC row = shownRow();
         platform::Database& db = m_module.db();
         // The check and the change hold the write lock together: no other program can store
         // the same appointment in between.
         platform::Transaction transaction(db);
-        if (store::isDuplicate(db, row, *m_changedId))
+        const std::optional<store::PLAN_REC> stored = store::find(db, *m_changedId);
+        if (!stored)
+            outcome = Gone; // and not made again: the other program meant it gone
+        else if (!store::sameAppointment(*stored, m_changedFrom))
+            outcome = ChangedMeanwhile; // the user has not seen that change: it must not be lost
+        else if (store::isDuplicate(db, row, *m_changedId))
             outcome = Duplicate;
         else if (!store::replace(db, *m_changedId, row))
-            outcome = Gone; // and not made again: the other program meant it gone
+            outcome = Gone;
         else
             transaction.commit();
     });
@@ -290,6 +377,8 @@ void PLAN_FRM::saveChange()
         platform::showWarning(this, kDuplicate, kDuplicateTitle);
     else if (outcome == Gone)
         platform::showWarning(this, kGone, platform::programTitle());
+    else if (outcome == ChangedMeanwhile)
+        platform::showWarning(this, kChangedMeanwhile, platform::programTitle());
     else if (saved) {
         EDIT_FLAG = false;
         accept();

@@ -9,6 +9,7 @@
 #include <optional>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QGroupBox;
@@ -52,12 +53,23 @@ private:
     void setUp();
     void enterPressed(QLineEdit* field);
     store::PLAN_REC shownRow() const;
+    // True when the date and the end can be stored; otherwise tells the user why.
+    bool checkTimes(const store::PLAN_REC& row);
+    void allDayToggled(bool checked);
     void saveChange();
 
     state::Module1& m_module;
     bool EDIT_FLAG = false;
     // The id of the row being changed; none while new appointments are entered.
     std::optional<qint64> m_changedId;
+    // The row being changed as the form was filled with it: what another program or window
+    // changed since is not overwritten.
+    store::PLAN_REC m_changedFrom;
+    // The stored date of the row being changed: it may stay, even when it is past now.
+    QString m_changedDate;
+    // Days from the start to the end's day: 0 on this form, more for an event another calendar
+    // made to last several days, whose length a change keeps.
+    qint64 m_endDays = 0;
     platform::KeyStrokes m_enterStrokes;
 
     QLabel* Label1 = nullptr;
@@ -78,4 +90,11 @@ private:
     QLineEdit* NOTICE_TEXT = nullptr;
     QPushButton* OK_BTN = nullptr;
     QPushButton* CLOSE_BTN = nullptr;
+    // After the original controls: the optional end and the all-day mark.
+    QLabel* m_endCaption = nullptr;
+    QComboBox* m_endHourList = nullptr;
+    QLabel* m_endHourUnit = nullptr;
+    QComboBox* m_endMinuteList = nullptr;
+    QLabel* m_endMinuteUnit = nullptr;
+    QCheckBox* m_allDay = nullptr;
 };

@@ -13,6 +13,8 @@
 namespace platform {
 namespace {
 const QString kCannotWrite = QStringLiteral("ログイン時に起動する設定を書き込めません。");
+const QString kNotUtf8 = QStringLiteral("プログラムのフォルダーの名前に UTF-8 でない文字があるため、"
+                                        "起動の設定に書けません。UTF-8 の名前のフォルダーに移してください。");
 const QString kCannotRemove = QStringLiteral("ログイン時に起動する設定を削除できません。");
 
 // Why the file at path cannot be written or removed, read from the file system: the first
@@ -47,7 +49,7 @@ QString entryText(const QString& programPath)
                           "Comment=あなたの秘書\n"
                           "Exec=%1\n"
                           "Terminal=false\n")
-        .arg(desktopExecArgument(programPath));
+        .arg(desktopExecCommand(programPath));
 }
 } // namespace
 
@@ -76,6 +78,16 @@ QString desktopExecArgument(const QString& programPath)
     return QLatin1Char('"') + value + QLatin1Char('"');
 }
 
+QString desktopExecCommand(const QString& programPath)
+{
+    // GLib looks for the program named first before it reads %% as %, so a path with % would
+    // be "not found" and never started: such a path goes to the shell as an argument instead.
+    if (!programPath.contains(QLatin1Char('%')))
+        return desktopExecArgument(programPath);
+    return QStringLiteral("/bin/sh -c ") + desktopExecArgument(QStringLiteral("exec \"$0\"")) + QLatin1Char(' ')
+           + desktopExecArgument(programPath);
+}
+
 QString autostartEntryPath(const QString& programPath)
 {
     const QByteArray hash =
@@ -99,6 +111,10 @@ void setStartAtLogin(const QString& programPath, bool on)
             fail(kCannotRemove, path, entry.errorString());
         return;
     }
+    // A name that is not UTF-8 reaches us with its bytes replaced (or not at all): an entry
+    // made from it would start nothing, and a desktop entry can hold nothing else.
+    if (programPath.isEmpty() || programPath.contains(QChar::ReplacementCharacter))
+        throw Failure(kCannotWrite + QLatin1Char('\r') + kNotUtf8);
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         fail(kCannotWrite, path, QString());
     // Written aside and renamed into place: the entry is there whole or not at all.

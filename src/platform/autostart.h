@@ -14,5 +14,8 @@ void setStartAtLogin(const QString& programPath, bool on);
 
 // The program's path as one argument of a desktop entry's Exec key, quoted and escaped.
 QString desktopExecArgument(const QString& programPath);
+// The Exec key's value that starts the program at programPath, as GLib and the other desktops
+// read it.
+QString desktopExecCommand(const QString& programPath);
 
 } // namespace platform

@@ -16,25 +16,7 @@ namespace {
 
 int g_busyTimeoutMs = Database::kBusyTimeoutMs;
 
-// The columns' Japanese names and sizes, for a text refused as too long.
-struct ColumnSize {
-    const char* column;
-    const char* caption;
-    int size;
-};
-constexpr ColumnSize kColumnSizes[] = {
-    {"P_DETAIL", "用件", 255}, {"P_PLACE", "場所", 255}, {"P_NOTICE", "備考", 255},
-    {"P_DATE", "日付", 10},    {"P_HOUR", "時", 2},      {"P_MIN", "分", 2},
-};
-
-// The schema names each size check after its column: "CHECK constraint failed: P_DETAIL_SIZE".
-QString tooLong(const QString& engineText)
-{
-    for (const ColumnSize& column : kColumnSizes)
-        if (engineText.contains(QLatin1String(column.column) + QLatin1String("_SIZE")))
-            return tooLongDescription(QLatin1String(column.column));
-    return {};
-}
+CheckDescriber g_describeCheck = nullptr;
 
 [[noreturn]] void fail(sqlite3* db, int rc)
 {
@@ -52,7 +34,7 @@ sqlite3_stmt* prepare(sqlite3* db, const QString& sql)
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail);
     if (rc != SQLITE_OK)
-        fail(db, rc);
+        platform::fail(db, rc);
     if (!stmt)
         throw Failure(QStringLiteral("SQL 文がありません。"));
     if (tail && !QByteArray(tail, int(utf8.constData() + utf8.size() - tail)).trimmed().isEmpty()) {
@@ -97,7 +79,7 @@ void bind(sqlite3* db, sqlite3_stmt* stmt, int index, const QVariant& value)
         rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
     }
     if (rc != SQLITE_OK)
-        fail(db, rc);
+        platform::fail(db, rc);
 }
 
 sqlite3_stmt* prepareBound(sqlite3* db, const QString& sql, const QVariantList& values)
@@ -122,47 +104,11 @@ Row readRow(sqlite3_stmt* stmt, int columns)
     return row;
 }
 
-// contains_text(needle, text, ...): whether one of the texts holds the needle, Latin letters in
-// either case (the needle comes in small letters). A search runs it on every row, so it compares
-// bytes where LIKE decodes each character of each column; in UTF-8 no byte of another character
-// is an ASCII letter, so folding those alone is safe.
-void containsText(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
-    const auto* needle = sqlite3_value_text(argv[0]);
-    const int n = sqlite3_value_bytes(argv[0]);
-    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-    for (int i = 1; i < argc && needle; ++i) {
-        const auto* text = sqlite3_value_text(argv[i]);
-        const int m = sqlite3_value_bytes(argv[i]);
-        for (int start = 0; text && start + n <= m; ++start) {
-            int k = 0;
-            while (k < n && fold(text[start + k]) == needle[k])
-                ++k;
-            if (k == n) {
-                sqlite3_result_int(context, 1);
-                return;
-            }
-        }
-    }
-    sqlite3_result_int(context, 0);
-}
-
 } // namespace
 
-int columnSize(const QString& column)
+void describeChecksWith(CheckDescriber describer)
 {
-    for (const ColumnSize& c : kColumnSizes)
-        if (column == QLatin1String(c.column))
-            return c.size;
-    return std::numeric_limits<int>::max();
-}
-
-QString tooLongDescription(const QString& column)
-{
-    for (const ColumnSize& c : kColumnSizes)
-        if (column == QLatin1String(c.column))
-            return QStringLiteral("「%1」の文字数が多すぎます（%2文字以内）。").arg(QString::fromUtf8(c.caption)).arg(c.size);
-    return QStringLiteral("文字数が多すぎます。");
+    g_describeCheck = describer;
 }
 
 QString describeFailure(sqlite3* db, int resultCode)
@@ -174,7 +120,7 @@ QString describeFailure(sqlite3* db, int resultCode)
         return QStringLiteral("データベースのファイルが実行中に移動・削除・置き換えされました。"
                               "プログラムを起動し直してください。");
     case SQLITE_CONSTRAINT_CHECK:
-        if (const QString text = tooLong(engineText); !text.isEmpty())
+        if (const QString text = g_describeCheck ? g_describeCheck(engineText) : QString(); !text.isEmpty())
             return text;
         break;
     case SQLITE_IOERR_WRITE:
@@ -229,12 +175,13 @@ void Database::setBusyTimeoutForTests(int ms)
     g_busyTimeoutMs = ms;
 }
 
-std::unique_ptr<Database> Database::open(const QString& path)
+std::unique_ptr<Database> Database::open(const QString& path, bool readOnly)
 {
     // Without write permission the file is opened read-only, whoever runs the program, so a
     // protected file is never changed (a purge then fails with its description).
     const QFileInfo info(path);
-    const bool writable = info.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+    const bool writable = !readOnly
+        && info.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
     const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_FULLMUTEX;
     sqlite3* db = nullptr;
     // The file system's own bytes: a folder name need not be valid UTF-8.
@@ -246,9 +193,8 @@ std::unique_ptr<Database> Database::open(const QString& path)
         throw Failure(description);
     }
     std::unique_ptr<Database> result(new Database(db));
+    result->m_path = path;
     sqlite3_busy_timeout(db, g_busyTimeoutMs);
-    sqlite3_create_function_v2(db, "contains_text", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
-                               containsText, nullptr, nullptr, nullptr);
     // Every commit reaches the disk before it returns, and the rollback journal lets a
     // commit cut short by a crash or power loss be undone at the next open.
     // (FULL is also the engine's default, so a file locked right now loses nothing by the
@@ -265,8 +211,45 @@ std::unique_ptr<Database> Database::open(const QString& path)
         rc = sqlite3_step(check);
     sqlite3_finalize(check);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE && rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
-        fail(db, rc);
+        platform::fail(db, rc);
     return result;
+}
+
+std::unique_ptr<Database> Database::copyInMemory(Database& source)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        throw Failure(QStringLiteral("メモリが足りません。"));
+    }
+    std::unique_ptr<Database> result(new Database(db));
+    result->m_path = source.m_path;
+    sqlite3_backup* backup = sqlite3_backup_init(db, "main", source.m_db, "main");
+    if (!backup)
+        platform::fail(db, sqlite3_errcode(db));
+    sqlite3_backup_step(backup, -1);
+    const int rc = sqlite3_backup_finish(backup);
+    if (rc != SQLITE_OK)
+        platform::fail(db, rc);
+    return result;
+}
+
+bool Database::writable() const
+{
+    return m_readOnlyReason.isEmpty() && sqlite3_db_readonly(m_db, "main") == 0;
+}
+
+void Database::refuseWrites(const QString& reason)
+{
+    sqlite3_exec(m_db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+    m_readOnlyReason = reason;
+}
+
+void Database::fail(int rc) const
+{
+    if ((rc & 0xff) == SQLITE_READONLY && !m_readOnlyReason.isEmpty())
+        throw Failure(m_readOnlyReason);
+    platform::fail(m_db, rc);
 }
 
 Database::~Database()
@@ -317,7 +300,7 @@ int Database::run(const QString& sql, const QVariantList& values)
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE)
-        fail(m_db, rc);
+        fail(rc);
     return sqlite3_changes(m_db);
 }
 
@@ -342,12 +325,12 @@ void Database::forEachRow(const QString& sql, const QVariantList& values, const 
             return;
     }
     if (rc != SQLITE_DONE)
-        fail(m_db, rc);
+        fail(rc);
 }
 
 QString Database::path() const
 {
-    return QFile::decodeName(sqlite3_db_filename(m_db, "main"));
+    return m_path;
 }
 
 qint64 Database::lastInsertRowId() const
@@ -392,7 +375,7 @@ Recordset Database::openRecordset(const QString& sql, const QString& updatableTa
     while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW)
         rs.m_rows.push_back(readRow(statement.stmt, columns));
     if (rc != SQLITE_DONE)
-        fail(m_db, rc);
+        fail(rc);
     return rs;
 }
 
@@ -405,6 +388,10 @@ void Recordset::moveNext()
 
 int Recordset::columnIndex(const QString& column) const
 {
+    // The program names columns as the table spells them: the exact match is found first, the
+    // case-insensitive one (as the original engine allowed) only after it.
+    if (const qsizetype exact = m_columns.indexOf(column); exact >= 0)
+        return int(exact);
     for (int i = 0; i < m_columns.size(); ++i)
         if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0)
             return i;

@@ -26,7 +26,10 @@ class Database {
 public:
     // Opens an existing file for reading and writing; never creates one. A file without write
     // permission is opened read-only, so that nothing the program does can change it.
-    static std::unique_ptr<Database> open(const QString& path);
+    static std::unique_ptr<Database> open(const QString& path, bool readOnly = false);
+    // A copy of source's whole database in memory, for a file that must be read in a form it
+    // does not have on disk (an older version that cannot be written). path() stays source's.
+    static std::unique_ptr<Database> copyInMemory(Database& source);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -46,6 +49,12 @@ public:
     int run(const QString& sql, const QVariantList& values = {});
     qint64 lastInsertRowId() const;
     bool hasTable(const QString& name);
+    // Whether statements may change it: false for a file without write permission, and after
+    // refuseWrites().
+    bool writable() const;
+    // From now on every statement that would write fails with reason instead of the engine's
+    // words: the user learns why this file cannot be changed.
+    void refuseWrites(const QString& reason);
 
     sqlite3* handle() const { return m_db; }
     // The file it was opened from, for a second connection to the same file.
@@ -58,12 +67,15 @@ public:
 
 private:
     explicit Database(sqlite3* db) : m_db(db) {}
+    [[noreturn]] void fail(int rc) const;
     // Statements with bound values are kept prepared by their text while idle: an import or a
     // sync repeats the same few, and preparing one costs more than running it.
     sqlite3_stmt* take(const QString& sql, const QVariantList& values);
     void giveBack(const QString& sql, sqlite3_stmt* stmt, bool keep);
     sqlite3* m_db = nullptr;
     QHash<QString, sqlite3_stmt*> m_idle;
+    QString m_path;           // the file, also for a copy in memory
+    QString m_readOnlyReason; // set by refuseWrites
 };
 
 // All statements between its construction and commit() take effect together or not at all:
@@ -118,10 +130,10 @@ private:
 // The 16-bit counts of the windows: a larger number is a failure, not a wrapped value.
 qint16 toInt16(qint64 value);
 
-// The size of a text column of PLAN_DAT in characters, and the description of a text refused
-// for exceeding it.
-int columnSize(const QString& column);
-QString tooLongDescription(const QString& column);
+// How a refused CHECK constraint is described: the table's owner knows its columns. Given the
+// engine's text, the description, or an empty text for the engine's own.
+using CheckDescriber = QString (*)(const QString& engineText);
+void describeChecksWith(CheckDescriber describer);
 
 // The description the user is shown for the engine's last failure on db.
 QString describeFailure(sqlite3* db, int resultCode);

@@ -6,12 +6,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <QStorageInfo>
+
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 #else
 #include <io.h>
@@ -78,7 +80,29 @@ bool moveInPlace(const QString& from, const QString& to)
 
 QString userDataFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    // Only an absolute path counts, as the base-directory rules have it: a relative one would
+    // put the appointments wherever the program happened to be started.
+    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (QDir::isAbsolutePath(dataHome))
+        return QDir::cleanPath(dataHome);
+    QString home = qEnvironmentVariable("HOME");
+#ifdef Q_OS_UNIX
+    // Without HOME (a service, a cleared environment) the user's home is the one of the
+    // account, not the root of the file system.
+    if (!QDir::isAbsolutePath(home)) {
+        std::vector<char> buffer(16384);
+        passwd entry{};
+        passwd* found = nullptr;
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+            home = QFile::decodeName(found->pw_dir);
+    }
+#else
+    if (!QDir::isAbsolutePath(home))
+        home = QDir::homePath();
+#endif
+    if (!QDir::isAbsolutePath(home))
+        return QString();
+    return QDir::cleanPath(home + QStringLiteral("/.local/share"));
 }
 
 void copyOnFirstStart(const QString& source, const QString& target)

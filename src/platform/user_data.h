@@ -4,7 +4,9 @@
 
 namespace platform {
 
-// The folder where the user's own data files belong: $XDG_DATA_HOME, else ~/.local/share.
+// The folder where the user's own data files belong: $XDG_DATA_HOME when it is an absolute
+// path, else .local/share in the home ($HOME when absolute, else the account's); empty when
+// no home can be found.
 QString userDataFolder();
 
 // Makes target, in a folder only its owner can enter, a copy of source, readable and writable by

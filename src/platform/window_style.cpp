@@ -1,6 +1,8 @@
 #include "platform/window_style.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QIcon>
 #include <QLabel>
@@ -14,6 +16,41 @@ static void initResources()
 }
 
 namespace platform {
+namespace {
+
+// On Linux Qt names a drop-down list after its current entry and leaves the name to a label
+// relation, so a list of hours is spoken "00". A list given a name of its own is spoken by it,
+// with the entry as its value.
+class NamedComboBox : public QAccessibleWidget {
+public:
+    explicit NamedComboBox(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        const auto* box = static_cast<const QComboBox*>(widget());
+        switch (kind) {
+        case QAccessible::Name: return box->accessibleName();
+        case QAccessible::Value: return box->currentText();
+        default: return QAccessibleWidget::text(kind);
+        }
+    }
+    QStringList actionNames() const override { return {showMenuAction()}; }
+    void doAction(const QString& action) override
+    {
+        if (action == showMenuAction())
+            static_cast<QComboBox*>(widget())->showPopup();
+    }
+};
+
+QAccessibleInterface* namedComboBox(const QString& className, QObject* object)
+{
+    auto* box = qobject_cast<QComboBox*>(object);
+    if (className != QLatin1String("QComboBox") || !box || box->accessibleName().isEmpty())
+        return nullptr;
+    return new NamedComboBox(box);
+}
+
+} // namespace
 
 void installJapaneseEnvironment(QApplication& app)
 {
@@ -34,6 +71,7 @@ void installJapaneseEnvironment(QApplication& app)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
     QFont font(QStringLiteral("ＭＳ Ｐゴシック"), 9);
     QApplication::setFont(font);
+    QAccessible::installFactory(namedComboBox);
 }
 
 QFont msPGothic(double pointSize, bool bold)
@@ -57,6 +95,13 @@ void makeFixedDialog(QDialog* dialog, int width, int height)
 void place(QWidget* widget, int left, int top, int width, int height)
 {
     widget->setGeometry(left, top, width, height);
+}
+
+QString plainToolTip(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    return QStringLiteral("<p style=\"white-space: pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 void setLabelText(QLabel* label, const QString& text)

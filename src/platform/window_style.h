@@ -39,6 +39,10 @@ Control* control(QWidget* parent, const char* name, int left, int top, int width
     return made;
 }
 
+// A tool tip that shows text as it is: a tool tip reads markup whenever it finds some, so the
+// text goes escaped, in a paragraph that keeps its blanks and line breaks.
+QString plainToolTip(const QString& text);
+
 // A label that grows or shrinks with its text, keeping its left and top.
 void setLabelText(QLabel* label, const QString& text);
 

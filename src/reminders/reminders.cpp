@@ -2,11 +2,19 @@
 
 #include "platform/clock.h"
 #include "platform/database.h"
+#include "state/text.h"
 
 #include <algorithm>
 #include <limits>
 
 namespace {
+// The reminder in the secretary's voice: the user's name, the hour and minute as stored, the subject.
+const QString kReminder = QStringLiteral("%1、%2時%3分から「%4」です。");
+const QString kReminderPlace = QStringLiteral("場所：");
+const QString kGrouped = QStringLiteral("%1、%2件の予定があります。");
+const QString kGroupedLine = QStringLiteral("%1時%2分から「%3」");
+const QString kOthers = QStringLiteral("他%1件");
+
 // An appointment is past once its own minute has gone by: a reminder at the very time of the
 // appointment is still given when the timer fires a moment late.
 QDateTime endOfMinute(const QDateTime& startsAt)
@@ -14,6 +22,27 @@ QDateTime endOfMinute(const QDateTime& startsAt)
     return startsAt.addSecs(60);
 }
 } // namespace
+
+QList<ReminderText> reminderTexts(const QList<store::PLAN_REC>& due, const QString& myName)
+{
+    const auto urgent = [](const store::PLAN_REC& a) { return a.P_IMPORTANCE == 0; };
+    QList<ReminderText> texts;
+    if (due.size() <= kSeparateReminders) {
+        for (const store::PLAN_REC& a : due) {
+            QString body = kReminder.arg(myName, a.P_HOUR, a.P_MIN, a.P_DETAIL);
+            if (!state::trimBlanks(a.P_PLACE).isEmpty())
+                body += QLatin1Char('\n') + kReminderPlace + a.P_PLACE;
+            texts.push_back({body, urgent(a)});
+        }
+        return texts;
+    }
+    QStringList lines{kGrouped.arg(myName, QString::number(due.size()))};
+    for (const store::PLAN_REC& a : due.first(kSeparateReminders))
+        lines << kGroupedLine.arg(a.P_HOUR, a.P_MIN, a.P_DETAIL);
+    lines << kOthers.arg(due.size() - kSeparateReminders);
+    texts.push_back({lines.join(QLatin1Char('\n')), std::ranges::any_of(due, urgent)});
+    return texts;
+}
 
 Reminders::Reminders(QObject* parent) : QObject(parent), m_timer(this)
 {
@@ -53,7 +82,7 @@ void Reminders::plan(platform::Database& db, const QString& today, int leadMinut
 void Reminders::check()
 {
     const QDateTime now = platform::Clock::now();
-    std::vector<store::PLAN_REC> come;
+    QList<store::PLAN_REC> come;
     while (!m_pending.empty() && m_pending.front().remindAt <= now) {
         const Pending& first = m_pending.front();
         m_given.insert(first.key);
@@ -65,8 +94,8 @@ void Reminders::check()
     }
     arm();
     // Told after the plan is settled: a handler may wait in a box, or plan anew.
-    for (const auto& appointment : come)
-        emit due(appointment);
+    if (!come.isEmpty())
+        emit due(come);
 }
 
 void Reminders::arm()

@@ -3,6 +3,7 @@
 #include "store/plan_store.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -12,6 +13,21 @@
 namespace platform {
 class Database;
 }
+
+// What one reminder says: the body in the secretary's voice, and whether it must stay until
+// dismissed (an appointment of importance 高).
+struct ReminderText {
+    QString body;
+    bool urgent = false;
+
+    friend bool operator==(const ReminderText&, const ReminderText&) = default;
+};
+
+// The reminders for the appointments that came together, myName being how the secretary
+// addresses the user: one each, but more than kSeparateReminders as one that lists the first of
+// them and counts the rest, so that a crowded minute does not bury the desktop.
+QList<ReminderText> reminderTexts(const QList<store::PLAN_REC>& due, const QString& myName);
+inline constexpr int kSeparateReminders = 3;
 
 // Reminds of each of today's appointments once, a lead time before it. Never shows anything
 // itself: it tells the window through due(). Its timer runs on the monotonic clock, which stands
@@ -31,7 +47,8 @@ public:
     void check();
 
 signals:
-    void due(const store::PLAN_REC& appointment);
+    // Every appointment whose reminder came at one look at the clock, in the order of their times.
+    void due(const QList<store::PLAN_REC>& appointments);
 
 private:
     struct Pending {

@@ -52,12 +52,16 @@ QString databaseLocation()
     const QFileInfo besideInfo(beside);
     if (besideInfo.exists() || besideInfo.isSymLink() || !platform::isOrdinaryFile(templatePath()))
         return beside;
-    return platform::userDataFolder() + QStringLiteral("/meridocal/sec.mdb");
+    const QString folder = platform::userDataFolder();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/meridocal/sec.mdb");
 }
 
 QString databasePath()
 {
     const QString location = databaseLocation();
+    if (location.isEmpty())
+        throw platform::Failure(QStringLiteral("予定を保存するフォルダーが決まりません"
+                                               "（環境変数 HOME が絶対パスでなく、ユーザーのホームフォルダーも分かりません）。"));
     if (location != folderPrefix(platform::programFolder()) + QStringLiteral("sec.mdb"))
         platform::copyOnFirstStart(templatePath(), location);
     return location;

@@ -55,7 +55,8 @@ QString folderPrefix(const QString& folder);
 // only the empty template under its prefix: each user then keeps their own copy in their data
 // folder, made from the template on their first start (a platform::Failure when that fails).
 QString databasePath();
-// The same place, without making anything: for telling two copies of the program apart.
+// The same place, without making anything: for telling two copies of the program apart. Empty
+// when the user's data folder cannot be found.
 QString databaseLocation();
 // The empty table an installed program brings, found from the program folder.
 QString templatePath();

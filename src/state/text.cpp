@@ -39,6 +39,11 @@ QString importanceMarks(qint16 importance)
     return importance == 0 ? QStringLiteral("!!!") : importance == 1 ? QStringLiteral("!!") : QStringLiteral("!");
 }
 
+QString importanceName(qint16 importance)
+{
+    return importance == 0 ? QStringLiteral("重要度 高") : importance == 1 ? QStringLiteral("重要度 中") : QStringLiteral("重要度 低");
+}
+
 QString twoDigits(int n)
 {
     return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));

@@ -24,6 +24,8 @@ QString timeCaption(const QString& hour, const QString& minute);
 
 // The importance marks the windows show: "!!!" for high (0), "!!" for medium (1), "!" otherwise.
 QString importanceMarks(qint16 importance);
+// What the marks mean, for a screen reader: "重要度 高", "重要度 中" or "重要度 低", as the marks go.
+QString importanceName(qint16 importance);
 
 // Two digits with a leading zero (hours and minutes as stored).
 QString twoDigits(int n);

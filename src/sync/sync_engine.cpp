@@ -310,6 +310,10 @@ void SyncEngine::fetched(const platform::HttpReply& reply)
                     f.rows = read.rows;
                     f.uid = f.rows.empty() ? QString() : f.rows.front().uid;
                     f.series = isSeries(r.data);
+                    // One event, one row: it keeps the event's UID and text, to be written back.
+                    // An instance of a series never goes back to the series.
+                    if (f.rows.size() == 1 && !f.rows.front().recurring)
+                        f.data = r.data;
                     if (f.rows.empty())
                         f.unreadable = unreadable(read);
                 }
@@ -392,9 +396,11 @@ void SyncEngine::takeIn(const Plan& plan)
             break;
         case Action::Link:
             status.link(a.rowId, a.href, a.rec);
+            if (!a.source.isEmpty())
+                status.takeEvent(a.rowId, a.uid, a.source);
             break;
         case Action::TakeIn:
-            status.link(store::insert(db, a.rec), a.href, a.rec);
+            status.link(store::insert(db, a.rec, a.source.isEmpty() ? QString() : a.uid, a.source), a.href, a.rec);
             ++m_report.received;
             break;
         case Action::DeleteHere:
@@ -499,6 +505,10 @@ bool SyncEngine::refusedOne(const platform::HttpReply& reply, const QString& key
 std::optional<QByteArray> SyncEngine::eventBody(const store::StoredRow& row, const QString& uid)
 {
     try {
+        // An event another program wrote goes back as it was, with only what changed here replaced.
+        const QByteArray source = store::sourceOf(m_module.db(), row.id);
+        if (!source.isEmpty())
+            return ical::keptCalendar(source, row.rec, uid, platform::Clock::now());
         return ical::calendarText(ical::eventText(row.rec, uid, platform::Clock::now()));
     } catch (const platform::Failure&) {
         // A row whose date or time cannot be read stays here and is counted, not sent.
@@ -525,6 +535,8 @@ void SyncEngine::create(const Action& a, bool freshUid)
             record([=, accepted = m_refusedKeys.contains(key)](SyncStatus& s) {
                 s.remember(href, uid, reply.etag, false);
                 s.link(a.rowId, href, a.rec);
+                if (uid != a.uid)
+                    s.sentAs(a.rowId, uid);
                 if (accepted)
                     s.accepted(key);
             });
@@ -542,13 +554,14 @@ void SyncEngine::change(const Action& a)
     const std::optional<QByteArray> body = eventBody({a.rowId, a.rec}, a.uid);
     if (!body)
         return;
-    request(put(m_account, a.href, *body, a.etag), [this, a](const platform::HttpReply& reply) {
+    request(put(m_account, a.href, *body, a.etag), [this, a, body](const platform::HttpReply& reply) {
         const QString key = rowKey(a.rowId);
         if (succeeded(reply)) {
             ++m_report.sent;
             record([=, accepted = m_refusedKeys.contains(key)](SyncStatus& s) {
                 s.setEtag(a.href, reply.etag);
                 s.link(a.rowId, a.href, a.rec);
+                s.sent(a.rowId, *body);
                 if (accepted)
                     s.accepted(key);
             });

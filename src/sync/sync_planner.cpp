@@ -1,6 +1,5 @@
 #include "sync/sync_planner.h"
 
-#include <QCryptographicHash>
 #include <QSet>
 
 #include <algorithm>
@@ -8,11 +7,7 @@
 namespace calsync {
 namespace {
 
-bool same(const store::PLAN_REC& a, const store::PLAN_REC& b)
-{
-    return a.P_DATE == b.P_DATE && a.P_HOUR == b.P_HOUR && a.P_MIN == b.P_MIN && a.P_DETAIL == b.P_DETAIL
-        && a.P_IMPORTANCE == b.P_IMPORTANCE && a.P_PLACE == b.P_PLACE && a.P_NOTICE == b.P_NOTICE;
-}
+using store::digest;
 
 // The status as the plan goes: what the actions planned so far leave in sec.mdb and PLAN_DAT.
 class Planner {
@@ -100,15 +95,17 @@ private:
         add({Action::Forget, href});
         m_items.remove(href);
         for (const ical::ImportedRow& row : event ? event->rows : std::vector<ical::ImportedRow>{}) {
-            const auto match = std::find_if(here.begin(), here.end(), [&](const auto& h) { return same(h.first->rec, row.rec); });
+            const auto match = std::find_if(here.begin(), here.end(), [&](const auto& h) { return store::sameAppointment(h.first->rec, row.rec); });
             QList<const LocalRow*>& twins = m_twins[digest(row.rec)];
             if (match != here.end()) {
-                link(match->first->id, href, row.rec);
+                link(match->first->id, href, row, event->data);
                 here.erase(match);
             } else if (!twins.isEmpty()) {
-                link(twins.takeFirst()->id, href, row.rec);
+                link(twins.takeFirst()->id, href, row, event->data);
             } else {
-                add({Action::TakeIn, href, 0, {}, row.uid, row.rec});
+                Action a{Action::TakeIn, href, 0, {}, row.uid, row.rec};
+                a.source = event->data;
+                add(std::move(a));
             }
         }
         for (const auto& [row, changedHere] : here) {
@@ -116,7 +113,7 @@ private:
                 add({Action::KeepBoth, href, row->id});
             } else if (m_in.keepRows) {
                 add({Action::Spare, href, row->id, {}, {}, row->rec});
-                m_links.insert(row->id, {href, row->rec.P_DATE, digest(row->rec)});
+                m_links.insert(row->id, {href, row->rec.lastDay(), digest(row->rec)});
             } else {
                 add({Action::DeleteHere, href, row->id});
                 m_rows.remove(row->id);
@@ -128,10 +125,15 @@ private:
         }
     }
 
-    void link(qint64 id, const QString& href, const store::PLAN_REC& rec)
+    // With source (the event when one row stands for it) the row takes the event's UID and
+    // text, so that a change there the row does not show (an attendee more) is not undone by
+    // the next change here.
+    void link(qint64 id, const QString& href, const ical::ImportedRow& row, const QByteArray& source)
     {
-        add({Action::Link, href, id, {}, {}, rec});
-        m_links.insert(id, {href, rec.P_DATE, digest(rec)});
+        Action a{Action::Link, href, id, {}, row.uid, row.rec};
+        a.source = source;
+        add(std::move(a));
+        m_links.insert(id, {href, row.rec.lastDay(), digest(row.rec)});
     }
 
     // What changed here goes to the server: a deleted row's event goes, a changed row replaces
@@ -148,7 +150,7 @@ private:
                 continue; // a row kept for an event that went: it waits for the event to come back
             const LocalRow* row = m_rows.value(id);
             if (!row) {
-                // Deleted here. A row dated before today went with the purge of past rows, and an
+                // Deleted here. A row that ended before today went with the purge of past rows, and an
                 // instance of a series goes here only: the server keeps the event in both cases.
                 if (link.day < m_in.today || item->series)
                     add({Action::Unlink, link.href, id});
@@ -165,10 +167,10 @@ private:
                 }
             }
         }
-        // Rows before today are not sent: the server would hold them, and the purge would take
-        // them from here.
+        // Rows that ended before today are not sent: the server would hold them, and the purge
+        // would take them from here.
         for (const LocalRow& row : m_in.rows) {
-            if (m_links.contains(row.id) || !m_rows.contains(row.id) || row.rec.P_DATE < m_in.today)
+            if (m_links.contains(row.id) || !m_rows.contains(row.id) || row.rec.lastDay() < m_in.today)
                 continue;
             // The row's own UID, unless an event there has it already: then one of its own.
             const QString href = m_in.calendarPath + row.uid + QStringLiteral(".ics");
@@ -197,19 +199,6 @@ int Plan::count(Action::Kind kind) const
 Plan plan(const PlanInput& in)
 {
     return Planner(in).run();
-}
-
-QString digest(const store::PLAN_REC& r)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    for (const QString& text : {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, QString::number(r.P_IMPORTANCE), r.P_PLACE,
-                                r.P_NOTICE}) {
-        const QByteArray utf8 = text.toUtf8();
-        // The length first, so that no two different rows hash the same bytes.
-        hash.addData(QByteArray::number(utf8.size()) + ':');
-        hash.addData(utf8);
-    }
-    return QString::fromLatin1(hash.result().toHex());
 }
 
 bool isSeries(const QByteArray& data)

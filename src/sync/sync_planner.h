@@ -23,14 +23,14 @@ struct KnownItem {
 // A row that stood for an event at the last sync (SYNC_LINK).
 struct KnownLink {
     QString href;
-    QString day;    // the row's date then: a row deleted here before today went with the purge
+    QString day;    // the row's last day then: a row deleted here that ended before today went with the purge
     QString digest; // its values then, to see a change made here since
 };
 // A row of PLAN_DAT as it is now. The engine builds the event's text from the row (and, where
 // the row came from another program, from the event as that program wrote it) when it sends.
 struct LocalRow {
     qint64 id = 0;
-    QString uid; // the UID it goes by when it is sent as a new event
+    QString uid; // the UID it goes by, made once
     store::PLAN_REC rec;
 };
 // One member of the calendar as the server listed it.
@@ -47,6 +47,7 @@ struct Fetched {
     std::vector<ical::ImportedRow> rows;
     QString unreadable; // why its calendar data cannot be read; empty when it could
     bool gone = false;  // the server answered that it is no more
+    QByteArray data{};  // the event as the server has it, when one row stands for it: written back from
 };
 
 struct PlanInput {
@@ -89,6 +90,7 @@ struct Action {
     bool series = false;
     QString day{};    // of DeleteThere: the deleted row's date, to name it
     QString reason{}; // of Unreadable: why
+    QByteArray source{}; // of Link and TakeIn of an event one row stands for: the event, to write back from
 };
 
 struct Plan {
@@ -103,8 +105,6 @@ struct Plan {
 // one transaction), then what goes to the server.
 Plan plan(const PlanInput& in);
 
-// What the seven values were when last in step with the server, to see a change made here.
-QString digest(const store::PLAN_REC& r);
 // An event that one row cannot stand for: a recurrence, or several events in one resource.
 bool isSeries(const QByteArray& data);
 

@@ -1,6 +1,5 @@
 #include "sync/sync_status.h"
 
-#include "ical/ical_conversion.h"
 #include "platform/database.h"
 
 namespace calsync {
@@ -39,10 +38,9 @@ void SyncStatus::load(PlanInput& in, bool withRows)
     if (!withRows)
         return;
     for (const platform::Row& row : m_db.query(QStringLiteral("SELECT ") + store::kRowColumns
-                                               + QStringLiteral(" FROM PLAN_DAT ORDER BY rowid"))) {
-        const store::StoredRow stored = store::storedRow(row);
-        // The UID the file export gives the same appointment.
-        in.rows.push_back({stored.id, ical::uidFor(stored.rec), stored.rec});
+                                               + QStringLiteral(" FROM PLAN_DAT ORDER BY ID"))) {
+        store::StoredRow stored = store::storedRow(row);
+        in.rows.push_back({stored.id, std::move(stored.uid), std::move(stored.rec)});
     }
 }
 
@@ -91,7 +89,7 @@ void SyncStatus::useCalendar(const QString& url)
 void SyncStatus::link(qint64 rowId, const QString& href, const store::PLAN_REC& rec)
 {
     m_db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_LINK (ROW_ID, HREF, DAY, DIGEST) VALUES (?, ?, ?, ?)"),
-             {rowId, href, rec.P_DATE, digest(rec)});
+             {rowId, href, rec.lastDay(), store::digest(rec)});
 }
 
 void SyncStatus::unlink(qint64 rowId)
@@ -119,6 +117,22 @@ void SyncStatus::forget(const QString& href)
 void SyncStatus::forgetItem(const QString& href)
 {
     m_db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
+}
+
+void SyncStatus::takeEvent(qint64 rowId, const QString& uid, const QByteArray& source)
+{
+    m_db.run(QStringLiteral("UPDATE PLAN_DAT SET UID = ?, SOURCE = ? WHERE ID = ?"), {uid, QString::fromUtf8(source), rowId});
+}
+
+void SyncStatus::sentAs(qint64 rowId, const QString& uid)
+{
+    m_db.run(QStringLiteral("UPDATE PLAN_DAT SET UID = ? WHERE ID = ?"), {uid, rowId});
+}
+
+void SyncStatus::sent(qint64 rowId, const QByteArray& event)
+{
+    m_db.run(QStringLiteral("UPDATE PLAN_DAT SET SOURCE = ? WHERE ID = ? AND SOURCE IS NOT NULL"),
+             {QString::fromUtf8(event), rowId});
 }
 
 QSet<QString> SyncStatus::refusedKeys()

@@ -13,7 +13,7 @@ class Database;
 // href, UID, ETag, whether it is a series), each row that stands for one (SYNC_LINK: the row's
 // id, href, its date and a digest of its seven values), the calendar's URL and the server's sync
 // token (SYNC_STATE), and what the server refused or could not be read, told once (SYNC_REFUSED).
-// All of their SQL is here.
+// All of their SQL is here, and what a sync notes in PLAN_DAT about a row's event.
 namespace calsync {
 
 // Makes the tables when they are missing; PLAN_DAT is not touched. A database without them
@@ -42,6 +42,14 @@ public:
     void setEtag(const QString& href, const QByteArray& etag);
     void forget(const QString& href); // the event and its links
     void forgetItem(const QString& href); // the event alone: its rows stay linked to it
+
+    // The row stands for the event source alone, of that UID: it is written back from it.
+    void takeEvent(qint64 rowId, const QString& uid, const QByteArray& source);
+    // The server had the row's UID already: from now on it goes by the one it was sent under.
+    void sentAs(qint64 rowId, const QString& uid);
+    // What the server holds now of a row that came from another program's event, so that the
+    // next change raises SEQUENCE again from there.
+    void sent(qint64 rowId, const QByteArray& event);
 
     QSet<QString> refusedKeys();
     // Notes that the server refused something (a row's "row:ID", an event's href) for reason;

@@ -127,7 +127,7 @@ void SyncSettingsDialog::save()
         state::writeSettings({{calsync::kSyncUrl, url.toString()},
                               {calsync::kSyncUser, user},
                               {calsync::kSyncAuto, m_autoCheck->isChecked() ? QStringLiteral("1") : QStringLiteral("0")}});
-    });
+    }, platform::programTitle(), platform::MsgIcon::Exclamation);
     if (!saved)
         return;
     m_buttons->setEnabled(false);

@@ -4,11 +4,14 @@
 #include "platform/window_style.h"
 #include "state/text.h"
 
+#include <QAction>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 const QString kCaption = QStringLiteral("詳細確認");
@@ -23,6 +26,10 @@ const QString kNoneLeft = QStringLiteral("予定が0件になりました。");
 const QString kNoneLeftTitle = QStringLiteral("全予定ｸﾘｱ");
 const QString kDeleteQuestion = QStringLiteral("この予定を削除しますか？");
 const QString kDeleteTitle = QStringLiteral("削除確認");
+const QString kDeleteCommand = QStringLiteral("削除");
+const QString kListName = QStringLiteral("今日の予定");
+const QString kPlaceName = QStringLiteral("場所");
+const QString kNoticeName = QStringLiteral("備考");
 
 const QString kDate = QStringLiteral("P_DATE");
 const QString kHourColumn = QStringLiteral("P_HOUR");
@@ -31,9 +38,34 @@ const QString kDetail = QStringLiteral("P_DETAIL");
 const QString kImportance = QStringLiteral("P_IMPORTANCE");
 const QString kPlace = QStringLiteral("P_PLACE");
 const QString kNotice = QStringLiteral("P_NOTICE");
+const QString kEndDate = QStringLiteral("END_DATE");
+const QString kEndHour = QStringLiteral("END_HOUR");
+const QString kEndMin = QStringLiteral("END_MIN");
+const QString kAllDay = QStringLiteral("ALL_DAY");
+const QString kId = QStringLiteral("ID");
 
 constexpr int kWidth = 501;
 constexpr int kHeight = 245;
+// The room each value has in the frame before the next control or the frame's edge.
+constexpr int kPlaceRoomWidth = 233;
+constexpr int kNoticeRoomWidth = 409;
+constexpr int kValueRoomHeight = 21;
+
+// A value sized to its text as far as its room allows: a longer one breaks between words, not
+// inside one, and shows whole in its tool tip. Empty, it is named by its caption for a screen
+// reader, which would otherwise name it after the frame.
+void showValue(QLabel* label, const QString& text, const QString& caption, int roomWidth)
+{
+    label->setWordWrap(false);
+    platform::setLabelText(label, text);
+    const bool fits = label->width() <= roomWidth && !text.contains(QLatin1Char('\n'));
+    if (!fits) {
+        label->setWordWrap(true);
+        label->resize(roomWidth, std::min(label->heightForWidth(roomWidth), kValueRoomHeight));
+    }
+    label->setToolTip(fits ? QString() : platform::plainToolTip(text));
+    label->setAccessibleName(text.isEmpty() ? caption : QString());
+}
 
 } // namespace
 
@@ -54,6 +86,13 @@ LISTEN_FRM::LISTEN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent
     DETAIL_LST->setUniformItemSizes(true);
     DETAIL_LST->installEventFilter(this);
     connect(DETAIL_LST, &QListWidget::itemSelectionChanged, this, &LISTEN_FRM::selectionChanged);
+    DETAIL_LST->setAccessibleName(kListName);
+    // The Delete key's command, where a mouse alone finds it.
+    auto* deleteAction = new QAction(kDeleteCommand, DETAIL_LST);
+    deleteAction->setObjectName(QStringLiteral("deleteAction"));
+    connect(deleteAction, &QAction::triggered, this, &LISTEN_FRM::deleteSelected);
+    DETAIL_LST->addAction(deleteAction);
+    DETAIL_LST->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Label2 = platform::control<QLabel>(this, "Label2", 400, 120, 50, 12);
     platform::setLabelText(Label2, kImportanceCaption);
@@ -118,8 +157,11 @@ void LISTEN_FRM::LoadTodayList()
         const qint16 n = platform::toInt16(rs.recordCount());
         rs.moveFirst();
         TODAY_PLAN.assign(size_t(n), store::PLAN_REC{});
+        m_ids.assign(size_t(n), 0);
         lines.reserve(n);
-        for (store::PLAN_REC& row : TODAY_PLAN) {
+        for (size_t i = 0; i < TODAY_PLAN.size(); ++i) {
+            store::PLAN_REC& row = TODAY_PLAN[i];
+            m_ids[i] = rs.value(kId).toLongLong();
             row.P_DATE = rs.text(kDate);
             row.P_HOUR = rs.text(kHourColumn);
             row.P_MIN = rs.text(kMinColumn);
@@ -127,6 +169,10 @@ void LISTEN_FRM::LoadTodayList()
             row.P_IMPORTANCE = rs.int16(kImportance);
             row.P_PLACE = rs.text(kPlace);
             row.P_NOTICE = rs.text(kNotice);
+            row.END_DATE = rs.text(kEndDate);
+            row.END_HOUR = rs.text(kEndHour);
+            row.END_MIN = rs.text(kEndMin);
+            row.ALL_DAY = rs.int16(kAllDay) != 0;
             lines << row.P_DETAIL;
             rs.moveNext();
         }
@@ -163,10 +209,11 @@ void LISTEN_FRM::showDetail(int line)
     if (line < 0 || size_t(line) >= TODAY_PLAN.size())
         return;
     const store::PLAN_REC& row = TODAY_PLAN[size_t(line)];
-    platform::setLabelText(TIME_LABEL, state::timeCaption(row.P_HOUR, row.P_MIN));
+    platform::setLabelText(TIME_LABEL, store::timeSpanCaption(row));
     platform::setLabelText(IMPO_LABEL, state::importanceMarks(row.P_IMPORTANCE));
-    platform::setLabelText(PLACE_LABEL, row.P_PLACE);
-    platform::setLabelText(NOTICE_LABEL, row.P_NOTICE);
+    IMPO_LABEL->setAccessibleName(state::importanceName(row.P_IMPORTANCE));
+    showValue(PLACE_LABEL, row.P_PLACE, kPlaceName, kPlaceRoomWidth);
+    showValue(NOTICE_LABEL, row.P_NOTICE, kNoticeName, kNoticeRoomWidth);
 }
 
 void LISTEN_FRM::deleteSelected()
@@ -175,10 +222,10 @@ void LISTEN_FRM::deleteSelected()
     if (line < 0 || size_t(line) >= TODAY_PLAN.size())
         return;
     // Taken now: the appointment asked about is the one deleted, whatever happens meanwhile.
-    const store::PLAN_REC row = TODAY_PLAN[size_t(line)];
+    const qint64 id = m_ids[size_t(line)];
     if (!platform::askYesNo(this, kDeleteQuestion, kDeleteTitle, platform::MsgAnswer::Yes))
         return;
-    if (!platform::reported(this, [this, &row] { m_module.db().execute(store::deleteSql(row)); }))
+    if (!platform::reported(this, [this, id] { store::remove(m_module.db(), id); }))
         return;
     LoadTodayList();
 }

@@ -44,6 +44,8 @@ private:
 
     // Line k of DETAIL_LST is element k of this vector: the same appointment, always.
     std::vector<store::PLAN_REC> TODAY_PLAN;
+    // And the id of each, the row its deletion removes (and no other with the same texts).
+    std::vector<qint64> m_ids;
 
     QLabel* Label13 = nullptr;
     QListWidget* DETAIL_LST = nullptr;

@@ -119,8 +119,11 @@ void TestEnv::exec(const QString& sql) const
 
 void TestEnv::insert(const store::PLAN_REC& r) const
 {
-    platform::Database::open(dbPath())->run(QStringLiteral("INSERT INTO PLAN_DAT VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                                            {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, r.P_IMPORTANCE, r.P_PLACE, r.P_NOTICE});
+    platform::Database::open(dbPath())->run(
+        QStringLiteral("INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE, END_DATE,"
+                       " END_HOUR, END_MIN, ALL_DAY) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, r.P_IMPORTANCE, r.P_PLACE, r.P_NOTICE, r.END_DATE, r.END_HOUR, r.END_MIN,
+         int(r.ALL_DAY)});
 }
 
 QList<store::PLAN_REC> TestEnv::rows(const QString& condition) const
@@ -141,6 +144,8 @@ int TestEnv::count(const QString& condition) const
 QString line(const store::PLAN_REC& r)
 {
     QStringList fields{r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, QString::number(r.P_IMPORTANCE), r.P_PLACE, r.P_NOTICE};
+    if (r.hasEnd() || r.ALL_DAY)
+        fields << r.END_DATE << r.END_HOUR << r.END_MIN << QString::number(r.ALL_DAY);
     for (QString& field : fields)
         field.replace('\\', QLatin1String("\\\\")).replace(QChar(0), QLatin1String("\\0"));
     return fields.join('|');
@@ -208,6 +213,18 @@ store::PLAN_REC rec(const QString& date, const QString& hour, const QString& min
                     qint16 importance, const QString& place, const QString& notice)
 {
     return {date, hour, minute, detail, importance, place, notice};
+}
+
+store::PLAN_REC until(store::PLAN_REC row, const QString& end)
+{
+    const QStringList f = end.split('|');
+    row.ALL_DAY = f.size() == 1;
+    row.P_HOUR = row.ALL_DAY ? QStringLiteral("00") : row.P_HOUR;
+    row.P_MIN = row.ALL_DAY ? QStringLiteral("00") : row.P_MIN;
+    row.END_DATE = f[0];
+    row.END_HOUR = f.value(1);
+    row.END_MIN = f.value(2);
+    return row;
 }
 
 void onNextModal(std::function<void(QWidget*)> action)

@@ -96,7 +96,7 @@ struct StartedMain {
     QImage picture() const;
 };
 
-// A row as table() writes it.
+// A row as table() writes it; with an end, its date, hour, minute and whole days follow.
 QString line(const store::PLAN_REC& row);
 
 // A box as told() writes it: the prompt, then the title, icon and buttons where they are not an
@@ -112,6 +112,8 @@ QString box(const QString& prompt, const QString& title = platform::programTitle
 // A row for the tests, medium importance, empty place and notice unless given.
 store::PLAN_REC rec(const QString& date, const QString& hour, const QString& minute, const QString& detail,
                     qint16 importance = 1, const QString& place = {}, const QString& notice = {});
+// The same row with an end ("YYYY/MM/DD|HH|MM", or the last day alone for whole days).
+store::PLAN_REC until(store::PLAN_REC row, const QString& end);
 
 // A file's bytes (empty when it cannot be read), and a file written with bytes, its folder made.
 QByteArray bytesOf(const QString& path);

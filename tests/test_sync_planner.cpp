@@ -1,8 +1,7 @@
 // The sync's plan over the interleavings of adding, changing and deleting on each side, from one
 // calendar in step: an event of ours, a weekly series with two rows here, an event another
 // program wrote, one dated before today, one dated today and one that began before today and
-// ends today. No server, no database: the
-// engine's tests prove that the actions do what they say.
+// ends today. No server, no database: the engine's tests prove that the actions do what they say.
 #include "support/test_env.h"
 
 #include "sync/sync_planner.h"
@@ -25,23 +24,13 @@ struct World {
         if (!event.isEmpty())
             in.links.insert(id, {kCal + event + ".ics", r.lastDay(), store::digest(r)});
     }
-    store::PLAN_REC* find(qint64 id)
-    {
-        for (calsync::LocalRow& r : in.rows)
-            if (r.id == id)
-                return &r.rec;
-        return nullptr;
-    }
     // The server's version of a remembered event, changed: each of its rows' subjects marked.
     calsync::Fetched changedThere(const QString& event)
     {
         calsync::Fetched f{"2", event == "f" ? "f@elsewhere" : event, event == "s", {}, {}};
         for (const calsync::LocalRow& r : in.rows)
-            if (in.links.value(r.id).href == kCal + event + ".ics") {
-                store::PLAN_REC changed = r.rec;
-                changed.P_DETAIL += "（変更）";
-                f.rows.push_back({changed, f.uid});
-            }
+            if (in.links.value(r.id).href == kCal + event + ".ics")
+                f.rows.push_back({r.rec, f.uid}), f.rows.back().rec.P_DETAIL += "（変更）";
         return f;
     }
 };
@@ -63,31 +52,20 @@ World inStep()
     return w;
 }
 
-QString name(const QString& href)
-{
-    return href.mid(kCal.size()).chopped(4);
-}
-
+// Each action as "kind row>event uid etag day", with what each kind carries.
 QString described(const calsync::Plan& plan)
 {
+    const QStringList kinds{"fetch", "forget", "remember", "link", "take-in", "delete-here", "keep-both", "spare",
+                            "unreadable", "unlink", "put-new", "put", "delete-there"};
     QStringList out;
+    const auto name = [](const QString& href) { return href.mid(kCal.size()).chopped(4); };
     for (const Action& a : plan.actions) {
-        const QString row = QString::number(a.rowId);
-        switch (a.kind) {
-        case Action::Fetch: out << "fetch " + name(a.href); break;
-        case Action::Forget: out << "forget " + name(a.href); break;
-        case Action::Remember: out << "remember " + name(a.href) + " " + a.uid + " " + a.etag; break;
-        case Action::Link: out << "link " + row + ">" + name(a.href); break;
-        case Action::TakeIn: out << "take-in " + name(a.href) + ":" + a.rec.P_DETAIL; break;
-        case Action::DeleteHere: out << "delete-here " + row; break;
-        case Action::KeepBoth: out << "keep-both " + row; break;
-        case Action::Spare: out << "spare " + row; break;
-        case Action::Unreadable: out << "unreadable " + name(a.href); break;
-        case Action::Unlink: out << "unlink " + row; break;
-        case Action::PutNew: out << "put-new " + row + " " + (a.uid.isEmpty() ? "fresh" : name(a.href)); break;
-        case Action::PutChanged: out << "put " + row + ">" + name(a.href) + " " + a.uid + " " + a.etag; break;
-        case Action::DeleteThere: out << "delete-there " + row + ">" + name(a.href) + " " + a.etag + " " + a.day; break;
-        }
+        const bool withEvent = a.kind == Action::Link || a.kind == Action::PutChanged || a.kind == Action::DeleteThere;
+        const QString row = a.rowId ? QString::number(a.rowId) + (withEvent ? ">" + name(a.href) : "") : name(a.href);
+        const QString uid = a.kind == Action::PutNew ? (a.uid.isEmpty() ? "fresh" : name(a.href))
+            : a.kind == Action::Remember || a.kind == Action::PutChanged ? a.uid : "";
+        const QString subject = a.kind == Action::TakeIn ? ":" + a.rec.P_DETAIL : "";
+        out << QStringList{kinds[a.kind], row + subject, uid, a.etag, a.day}.join(' ').trimmed().replace("  ", " ");
     }
     return (plan.emptied ? "emptied: " : "") + out.join("; ");
 }
@@ -121,36 +99,27 @@ private slots:
         QTest::newRow("changed here, instance") << "~2" << "" << "none" << false << "" << "unlink 2; put-new 2 u2";
         QTest::newRow("deleted here") << "-1" << "" << "none" << false << "" << "delete-there 1>1 \"1\" 2000/04/20";
         QTest::newRow("deleted here, today") << "-6" << "" << "none" << false << "" << "delete-there 6>t \"1\" 2000/04/15";
-        QTest::newRow("deleted here, began before today, ends today") << "-8" << "" << "none" << false << ""
-                                                                      << "delete-there 8>m \"1\" 2000/04/15";
+        QTest::newRow("deleted here, began before today, ends today") << "-8" << "" << "none" << false << "" << "delete-there 8>m \"1\" 2000/04/15";
         QTest::newRow("deleted here, before today") << "-5" << "" << "none" << false << "" << "unlink 5";
         QTest::newRow("deleted here, instance") << "-3" << "" << "none" << false << "" << "unlink 3";
         QTest::newRow("added there") << "" << "+n" << "token" << false << "fetch n" << "forget n; take-in n:新; remember n n \"1\"";
         QTest::newRow("added on both sides alike") << "twin" << "+n" << "token" << false << "fetch n" << "forget n; link 9>n; remember n n \"1\"";
         QTest::newRow("changed there") << "" << "~1" << "token" << false << "fetch 1" << takeIn1 + "; delete-here 1; remember 1 1 2";
-        QTest::newRow("changed there, series") << "" << "~s" << "whole" << false << "fetch s"
-                                                << "forget s; take-in s:週例（変更）; take-in s:週例（変更）; delete-here 2; delete-here 3; remember s s 2";
-        QTest::newRow("changed there, foreign") << "" << "~f" << "token" << false << "fetch f"
-                                                << "forget f; take-in f:よそ（変更）; delete-here 4; remember f f@elsewhere 2";
+        QTest::newRow("changed there, series") << "" << "~s" << "whole" << false << "fetch s" << "forget s; take-in s:週例（変更）; take-in s:週例（変更）; delete-here 2; delete-here 3; remember s s 2";
+        QTest::newRow("changed there, foreign") << "" << "~f" << "token" << false << "fetch f" << "forget f; take-in f:よそ（変更）; delete-here 4; remember f f@elsewhere 2";
         QTest::newRow("deleted there") << "" << "-1" << "token" << false << "" << "forget 1; delete-here 1";
         QTest::newRow("deleted there, whole listing") << "" << "-1" << "whole" << false << "" << "forget 1; delete-here 1";
         QTest::newRow("deleted there, series") << "-2" << "-s" << "token" << false << "" << "forget s; delete-here 3";
-        QTest::newRow("changed on both sides") << "~1" << "~1" << "token" << false << "fetch 1"
-                                               << takeIn1 + "; keep-both 1; remember 1 1 2; put-new 1 u1";
+        QTest::newRow("changed on both sides") << "~1" << "~1" << "token" << false << "fetch 1" << takeIn1 + "; keep-both 1; remember 1 1 2; put-new 1 u1";
         QTest::newRow("changed here, deleted there") << "~1" << "-1" << "token" << false << "" << "forget 1; keep-both 1; put-new 1 u1";
         QTest::newRow("deleted here, changed there") << "-1" << "~1" << "token" << false << "fetch 1" << takeIn1 + "; remember 1 1 2";
         QTest::newRow("deleted on both sides") << "-1" << "-1" << "token" << false << "" << "forget 1";
         QTest::newRow("changed there, unreadable") << "" << "?1" << "token" << false << "fetch 1" << "unreadable 1";
         QTest::newRow("unreadable there, changed here") << "~1" << "?1" << "whole" << false << "fetch 1" << "unreadable 1; put 1>1 1 \"1\"";
         QTest::newRow("each side adds, changes, deletes") << "+7 ~4 -6" << "+n ~1 -s" << "token" << false << "fetch n; fetch 1"
-            << "forget s; delete-here 2; delete-here 3; forget n; take-in n:新; remember n n \"1\"; " + takeIn1
-                   + "; delete-here 1; remember 1 1 2; put 4>f f@elsewhere \"1\"; delete-there 6>t \"1\" 2000/04/15; put-new 7 u7";
-        QTest::newRow("calendar lost") << "" << "!" << "whole" << false << ""
-                                       << "emptied: forget 1; delete-here 1; forget f; delete-here 4; forget m; delete-here 8; "
-                                          "forget p; delete-here 5; forget s; delete-here 2; delete-here 3; forget t; delete-here 6";
-        QTest::newRow("calendar lost, rows kept") << "~1" << "!" << "whole" << true << ""
-                                                  << "emptied: forget 1; keep-both 1; forget f; spare 4; forget m; spare 8; "
-                                                     "forget p; spare 5; forget s; spare 2; spare 3; forget t; spare 6; put-new 1 u1";
+            << "forget s; delete-here 2; delete-here 3; forget n; take-in n:新; remember n n \"1\"; " + takeIn1 + "; delete-here 1; remember 1 1 2; put 4>f f@elsewhere \"1\"; delete-there 6>t \"1\" 2000/04/15; put-new 7 u7";
+        QTest::newRow("calendar lost") << "" << "!" << "whole" << false << "" << "emptied: forget 1; delete-here 1; forget f; delete-here 4; forget m; delete-here 8; forget p; delete-here 5; forget s; delete-here 2; delete-here 3; forget t; delete-here 6";
+        QTest::newRow("calendar lost, rows kept") << "~1" << "!" << "whole" << true << "" << "emptied: forget 1; keep-both 1; forget f; spare 4; forget m; spare 8; forget p; spare 5; forget s; spare 2; spare 3; forget t; spare 6; put-new 1 u1";
     }
     void plan()
     {
@@ -186,7 +155,7 @@ private slots:
             else if (change.startsWith('+'))
                 w.row(id, rec(change.contains('@') ? change.section('@', 1) : "2000/04/22", "10", "00", "新規"), {});
             else if (change.startsWith('~'))
-                w.find(id)->P_NOTICE = "こちら";
+                std::find_if(w.in.rows.begin(), w.in.rows.end(), [id](const auto& r) { return r.id == id; })->rec.P_NOTICE = "こちら";
             else
                 std::erase_if(w.in.rows, [id](const calsync::LocalRow& r) { return r.id == id; });
         }

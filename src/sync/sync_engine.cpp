@@ -28,13 +28,13 @@ const QString kDeletingHere = QStringLiteral("この同期で、こちらの予�
 const QString kDeletingThere = QStringLiteral("こちらで消えた予定の分、サーバーの予定 %2件のうち %1件が削除されます。");
 const QString kNotAutomatically = QStringLiteral("\r自動の同期では削除しませんでした。「今すぐ同期」で確かめてください。");
 const QString kAskHere = QStringLiteral("\r削除してよろしいですか？\r（「いいえ」なら何も削除せず、予定はこちらに残します。）");
-const QString kRefused = QStringLiteral("%1をサーバーが受け付けませんでした（%2）。次の同期でもう一度送ります。");
-const QString kUnreadable = QStringLiteral("サーバーの予定「%1」を読めませんでした（%2）。こちらの予定はそのまま残しました。");
 const QString kAskThere = QStringLiteral("\r削除してよろしいですか？\r（「いいえ」ならサーバーの予定は消さず、"
                                          "次の同期でこちらに戻します。）");
+// What one event that did not go through says, once.
+const QString kRefused = QStringLiteral("%1をサーバーが受け付けませんでした（%2）。次の同期でもう一度送ります。");
+const QString kUnreadable = QStringLiteral("サーバーの予定「%1」を読めませんでした（%2）。こちらの予定はそのまま残しました。");
 
-
-bool ignoreTokens = false;
+bool ignoreTokens = false; // see setIgnoreTokensForTests
 
 bool succeeded(const platform::HttpReply& reply)
 {

@@ -17,6 +17,7 @@
 #include "reminders/reminder_window.h"
 #include "reminders/reminders.h"
 #include "resident/resident_tray.h"
+#include "schedule_view/schedule_window.h"
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
@@ -49,6 +50,7 @@ const QString kPurged = QStringLiteral("削除されました");
 const QString kStop = QStringLiteral("、おやめください。");
 const QString kToolsMenu = QStringLiteral("ﾂｰﾙ(&T)");
 const QString kAllList = QStringLiteral("予定一覧(&L)");
+const QString kSchedule = QStringLiteral("予定表(&V)…");
 const QString kNoticeMenu = QStringLiteral("お知らせ(&R)");
 const QString kStartAtLogin = QStringLiteral("ログイン時に起動(&A)");
 const QString kInternalError = QStringLiteral("Internal Error");
@@ -180,6 +182,9 @@ void MAIN_FRM::buildToolsMenu()
     allList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     allList->setShortcutContext(Qt::WindowShortcut);
     connect(allList, &QAction::triggered, this, [this] { openDialog<AllListWindow>(); });
+    QAction* schedule = m_toolsMenu->addAction(kSchedule);
+    schedule->setObjectName(QStringLiteral("actionSchedule"));
+    connect(schedule, &QAction::triggered, this, &MAIN_FRM::openSchedule);
     m_toolsMenu->addSeparator();
     m_ical->addCommands(m_toolsMenu);
     m_toolsMenu->addSeparator();
@@ -207,6 +212,22 @@ void MAIN_FRM::buildToolsMenu()
     // What the marks show is read from where it is kept, each time the menu opens.
     connect(m_toolsMenu, &QMenu::aboutToShow, this, &MAIN_FRM::showToolsState);
     showToolsState();
+}
+
+void MAIN_FRM::openSchedule()
+{
+    // One window, kept open beside this one while the others are used.
+    if (!m_schedule) {
+        m_schedule = new ScheduleWindow(m_module, this);
+        m_schedule->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_schedule, &ScheduleWindow::rowsChanged, this, [this] {
+            refresh();
+            m_sync->changed();
+        });
+    }
+    m_schedule->show();
+    m_schedule->raise();
+    m_schedule->activateWindow();
 }
 
 void MAIN_FRM::showToolsState()
@@ -366,6 +387,8 @@ void MAIN_FRM::refresh()
         planReminders();
     });
     m_sync->update();
+    if (m_schedule)
+        m_schedule->refresh();
 }
 
 void MAIN_FRM::planReminders()

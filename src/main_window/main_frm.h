@@ -3,6 +3,7 @@
 #include "state/module1.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class DayTurns;
 class IcalControl;
@@ -14,6 +15,7 @@ class QMenu;
 class QToolBar;
 class Reminders;
 class ResidentTray;
+class ScheduleWindow;
 class SyncControl;
 namespace platform {
 class PictureBox;
@@ -72,6 +74,7 @@ private:
     void chooseNotice(QAction* choice);
     void toggleStartAtLogin(bool on);
     void showToolsState();
+    void openSchedule();
 
     state::Module1& m_module;
     SyncControl* m_sync = nullptr;
@@ -82,6 +85,7 @@ private:
     DayTurns* m_dayTurns = nullptr;
     Reminders* m_reminders = nullptr;
     ResidentTray* m_resident = nullptr;
+    QPointer<ScheduleWindow> m_schedule;
 
     QToolBar* Toolbar1 = nullptr;
     QFrame* Frame1 = nullptr;

@@ -4,6 +4,7 @@
 #include "platform/failure.h"
 #include "platform/message_box.h"
 #include "platform/window_style.h"
+#include "schedule_view/calendar_marks.h"
 #include "state/text.h"
 #include "store/plan_store.h"
 
@@ -105,6 +106,7 @@ void PLAN_FRM::buildLayout()
     // Written out, never through the locale, so the picker reads like the stored dates.
     DATE_DTP->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
     DATE_DTP->setFont(fieldFont);
+    schedule::markHolidays(DATE_DTP->calendarWidget());
     Label1->setBuddy(DATE_DTP);
 
     HOUR_LST = list("HOUR_LST", 152);
@@ -250,6 +252,18 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     DETAIL_TEXT->setFocus();
     // Last: filling the form counted as input.
     EDIT_FLAG = false;
+    return true;
+}
+
+bool PLAN_FRM::prepareAt(const QDate& date, std::optional<QTime> time)
+{
+    if (!prepare())
+        return false;
+    DATE_DTP->setDate(date);
+    if (time) {
+        HOUR_LST->setCurrentIndex(time->hour());
+        MIN_LST->setCurrentIndex(time->minute() / 15);
+    }
     return true;
 }
 

@@ -4,7 +4,9 @@
 #include "state/module1.h"
 #include "store/plan_store.h"
 
+#include <QDate>
 #include <QDialog>
+#include <QTime>
 
 #include <optional>
 
@@ -31,6 +33,9 @@ public:
     // Opens the window instead on a stored appointment, to change it: filled with the row,
     // saving replaces that row (found by its id) and closes the window. False as prepare().
     bool prepareChange(const store::StoredRow& row);
+    // Opens for a new appointment on a day, and at a time, picked in a calendar; the minute is
+    // taken down to the form's quarter hour. False as prepare().
+    bool prepareAt(const QDate& date, std::optional<QTime> time);
 
     // True when the subject is usable; otherwise tells the user so and returns false.
     bool CheckDetail();

@@ -330,6 +330,23 @@ private slots:
         QCOMPARE(summaries(), QStringList({" 出張\\, 大阪\\; \\\\ 😀", "B", "サーバー", "会議", "変えた", "打合せ", "打合せ", "終わり", "連休", "過去"}));
     }
 
+    // The row with the highest id, synced yesterday and purged today: a new appointment never
+    // takes its id, so it goes to the server as an event of its own and yesterday's stays as it was.
+    void purgedHighestRow()
+    {
+        Side a(m_env->path("a.mdb"));
+        a.add({rec("2000/04/15", "09", "00", "今日"), rec("2000/04/15", "18", "00", "昨日になる")});
+        QCOMPARE(sync(a), "sent 2 received 0 deleted 0 conflicts 0");
+        const QString yesterday = m_calendar + uidOf(a, "昨日になる") + ".ics";
+        const QByteArray kept = send("GET", yesterday).second;
+        m_env->setNow(QDateTime(QDate(2000, 4, 16), QTime(9, 0)));
+        a.db().execute(store::purgeAtStartSql("2000/04/16"));
+        a.add({rec("2000/04/16", "10", "00", "新規")});
+        QCOMPARE(sync(a), "sent 1 received 0 deleted 0 conflicts 0");
+        QCOMPARE(send("GET", yesterday).second, kept);
+        QCOMPARE(summaries(), QStringList({"今日", "新規", "昨日になる"}));
+    }
+
     // An event another program made, changed here, goes back as it was with only that change:
     // its zone and VTIMEZONE, end, alarm, organizer, attendees, categories and X- properties stay;
     // a moved start stays in its zone (UTC in UTC) with its end moved along; whole days stay dates.

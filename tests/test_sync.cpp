@@ -605,8 +605,16 @@ private slots:
     // goes as an event of its own and leaves the series whole. The series changed there into
     // one we cannot read (a rule by the second) keeps its rows here and is told once; the
     // listing without tokens brings it at each sync.
+    void unreadableEventKept_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("Radicale") << "radicale";
+        QTest::newRow("Xandikos") << "xandikos";
+    }
     void unreadableEventKept()
     {
+        QFETCH(QString, server);
+        useServer(server);
         calsync::SyncEngine::setIgnoreTokensForTests(true);
         Side a(m_env->path("a.mdb"));
         auto weekly = [&](const QString& summary, const QByteArray& rule) {

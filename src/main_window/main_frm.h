@@ -52,6 +52,8 @@ public:
     void Toolbar1_ButtonClick(const QString& key);
     // Another start of the program on the same sec.mdb asks this one to come to the front.
     void bringToFront();
+    // Opens the appointment of this id in the change form, as the list of all appointments does.
+    void openAppointment(qint64 id);
 
     bool pictureWarningArmed() const { return PICT_DOWN; }
 
@@ -70,7 +72,6 @@ private:
     void showGreeting();
     void catchUpWithDay();
     void planReminders();
-    void remind(const QList<store::PLAN_REC>& appointments);
     void chooseNotice(QAction* choice);
     void toggleStartAtLogin(bool on);
     void showToolsState();

@@ -7,6 +7,7 @@
 #include "schedule_view/calendar_marks.h"
 #include "state/text.h"
 #include "store/plan_store.h"
+#include "store/reminder_state.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -50,6 +51,29 @@ const QString kAllDay = QStringLiteral("終日(&A)");
 const QString kPastDate = QStringLiteral("過去の日付には登録できません。");
 const QString kEndBeforeStart = QStringLiteral("終了時刻が開始時刻より前です。");
 
+const QString kRemind = QStringLiteral("お知らせ：");
+const QString kRemindDefault = QStringLiteral("既定（%1）");
+const QString kRemindNever = QStringLiteral("しない");
+const QString kRemindAtTime = QStringLiteral("時刻ちょうど");
+const QString kRemindMinutes = QStringLiteral("%1分前");
+const QString kRemindHour = QStringLiteral("1時間前");
+const QString kRemindDayBefore = QStringLiteral("前日（同じ時刻）");
+constexpr int kRemindChoices[] = {store::kRemindNever, 0, 5, 10, 15, 30, 60, store::kRemindDayBefore};
+
+// How a lead reads in the list: "しない", "時刻ちょうど", "10分前", "1時間前", "前日（同じ時刻）".
+QString leadCaption(int minutes)
+{
+    if (minutes < 0)
+        return kRemindNever;
+    if (minutes == 0)
+        return kRemindAtTime;
+    if (minutes == 60)
+        return kRemindHour;
+    if (minutes == store::kRemindDayBefore)
+        return kRemindDayBefore;
+    return kRemindMinutes.arg(minutes);
+}
+
 constexpr double kFieldPoints = 9.75;
 constexpr int kFieldCapacity = 1024;
 constexpr int kMediumImportance = 1;
@@ -65,7 +89,8 @@ PLAN_FRM::PLAN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent), m
 {
     setObjectName(QStringLiteral("PLAN_FRM"));
     setWindowTitle(kCaption);
-    platform::makeFixedDialog(this, 533, 249);
+    // 249 pixels high as designed, and one row more for the reminder time under the buttons.
+    platform::makeFixedDialog(this, 533, 249 + 33);
     buildLayout();
 }
 
@@ -148,6 +173,13 @@ void PLAN_FRM::buildLayout()
         connect(text, &QLineEdit::textChanged, this, [this] { EDIT_FLAG = true; });
     }
 
+    // Added after the original controls, in a row of its own under the buttons' row.
+    REMIND_LABEL = label(this, "REMIND_LABEL", kRemind, 16, 256, 60, 12, true);
+    REMIND_LST = platform::control<QComboBox>(this, "REMIND_LST", 80, 252, 137, 22);
+    REMIND_LST->setEditable(false);
+    REMIND_LST->setFont(fieldFont);
+    REMIND_LABEL->setBuddy(REMIND_LST);
+
     OK_BTN = platform::control<QPushButton>(this, "OK_BTN", 304, 216, 104, 25);
     OK_BTN->setText(kOk);
     CLOSE_BTN = platform::control<QPushButton>(this, "CLOSE_BTN", 424, 216, 97, 25);
@@ -176,10 +208,11 @@ void PLAN_FRM::buildLayout()
     connect(m_allDay, &QCheckBox::toggled, this, &PLAN_FRM::allDayToggled);
 
     // The minute list comes before the hour list, as the window has always had it; the end
-    // follows the window's own controls.
+    // and the reminder follow the window's own controls.
     QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1],   IMPO_OPT[2],     DETAIL_TEXT, PLACE_TEXT,
                         NOTICE_TEXT, OK_BTN,        CLOSE_BTN,       DATE_DTP,    MIN_LST,
-                        HOUR_LST,    m_endHourList, m_endMinuteList, m_allDay};
+                        HOUR_LST,    m_endHourList, m_endMinuteList, m_allDay,
+                        REMIND_LST};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     // Every control reports its keys here: the release of a held Enter reaches whichever
@@ -215,6 +248,12 @@ void PLAN_FRM::setUp()
     DATE_DTP->setDate(platform::Clock::now().date());
     HOUR_LST->setCurrentIndex(0);
     MIN_LST->setCurrentIndex(0);
+    // The first choice follows the lead of the Tools menu, whatever it is when the reminder comes.
+    REMIND_LST->clear();
+    REMIND_LST->addItem(kRemindDefault.arg(leadCaption(state::noticeMinutes())));
+    for (int minutes : kRemindChoices)
+        REMIND_LST->addItem(leadCaption(minutes), minutes);
+    REMIND_LST->setCurrentIndex(0);
     IMPO_OPT[kMediumImportance]->setChecked(true);
     IMPO_OPT[kMediumImportance]->setFocus();
     m_endDays = 0;
@@ -249,6 +288,12 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     PLACE_TEXT->setText(row.rec.P_PLACE);
     NOTICE_TEXT->setText(row.rec.P_NOTICE);
     m_allDay->setChecked(row.rec.ALL_DAY);
+    std::optional<int> lead;
+    platform::reported(this, [&] { lead = store::reminderLead(m_module.db(), row.id); });
+    // A lead off the list (another calendar's) is offered as it is, as an off-grid time is.
+    if (lead && REMIND_LST->findData(*lead) < 0)
+        REMIND_LST->addItem(leadCaption(*lead), *lead);
+    REMIND_LST->setCurrentIndex(lead ? REMIND_LST->findData(*lead) : 0);
     DETAIL_TEXT->setFocus();
     // Last: filling the form counted as input.
     EDIT_FLAG = false;
@@ -311,6 +356,12 @@ void PLAN_FRM::allDayToggled(bool checked)
     EDIT_FLAG = true;
 }
 
+std::optional<int> PLAN_FRM::shownLead() const
+{
+    const QVariant lead = REMIND_LST->currentData();
+    return lead.isValid() ? std::optional(lead.toInt()) : std::nullopt;
+}
+
 bool PLAN_FRM::CheckDetail()
 {
     if (!state::trimBlanks(DETAIL_TEXT->text()).isEmpty())
@@ -351,6 +402,9 @@ void PLAN_FRM::OK_BTN_Click()
         rs.setField(QStringLiteral("END_HOUR"), row.END_HOUR);
         rs.setField(QStringLiteral("END_MIN"), row.END_MIN);
         rs.setField(QStringLiteral("ALL_DAY"), int(row.ALL_DAY));
+        // Only a lead of its own is written: a file that predates the column still takes the rest.
+        if (const std::optional<int> lead = shownLead())
+            rs.setField(QStringLiteral("P_REMIND"), *lead);
         rs.update();
         rs.close();
     });
@@ -384,8 +438,10 @@ void PLAN_FRM::saveChange()
             outcome = Duplicate;
         else if (!store::replace(db, *m_changedId, row))
             outcome = Gone;
-        else
+        else {
+            store::setReminderLead(db, *m_changedId, shownLead());
             transaction.commit();
+        }
     });
     if (outcome == Duplicate)
         platform::showWarning(this, kDuplicate, kDuplicateTitle);

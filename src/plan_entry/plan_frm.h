@@ -58,6 +58,8 @@ private:
     void setUp();
     void enterPressed(QLineEdit* field);
     store::PLAN_REC shownRow() const;
+    // The lead chosen for this appointment's reminder; none follows the Tools menu.
+    std::optional<int> shownLead() const;
     // True when the date and the end can be stored; otherwise tells the user why.
     bool checkTimes(const store::PLAN_REC& row);
     void allDayToggled(bool checked);
@@ -93,6 +95,8 @@ private:
     QLineEdit* PLACE_TEXT = nullptr;
     QLabel* Label8 = nullptr;
     QLineEdit* NOTICE_TEXT = nullptr;
+    QLabel* REMIND_LABEL = nullptr;
+    QComboBox* REMIND_LST = nullptr;
     QPushButton* OK_BTN = nullptr;
     QPushButton* CLOSE_BTN = nullptr;
     // After the original controls: the optional end and the all-day mark.

@@ -67,13 +67,23 @@ void toVersion2(platform::Database& db)
     db.run(QStringLiteral("CREATE INDEX PLAN_DAT_UNTIL ON PLAN_DAT (END_DATE) WHERE END_DATE > P_DATE"));
 }
 
+// Version 3: each appointment's own reminder time (none: the settings' lead holds, as before),
+// and what the user did with each reminder, so a snooze or an acknowledgement outlives the program.
+void toVersion3(platform::Database& db)
+{
+    db.run(QStringLiteral("ALTER TABLE PLAN_DAT ADD COLUMN P_REMIND INTEGER"
+                          " CONSTRAINT P_REMIND_RANGE CHECK (P_REMIND BETWEEN -1 AND 10080)"));
+    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS REMINDER_STATE (ID INTEGER NOT NULL, OCCURRENCE TEXT NOT NULL, SNOOZED_UNTIL TEXT,"
+                          " ACKED INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (ID, OCCURRENCE)) STRICT"));
+}
+
 // Each step brings a file from the version before it to its own. A later version is one more
 // entry here (and the same change in resources/schema.sql, which makes new files).
 struct Step {
     int version;
     void (*apply)(platform::Database&);
 };
-constexpr Step kSteps[] = {{2, toVersion2}};
+constexpr Step kSteps[] = {{2, toVersion2}, {3, toVersion3}};
 static_assert(std::size(kSteps) > 0 && kSteps[std::size(kSteps) - 1].version == kSchemaVersion);
 
 // Every step, and then beforeChange, inside one transaction: all or nothing.

@@ -5,6 +5,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
+#include "store/reminder_state.h"
 #include "sync/mass_deletion.h"
 
 #include <QUuid>
@@ -398,11 +399,18 @@ void SyncEngine::takeIn(const Plan& plan)
             status.link(a.rowId, a.href, a.rec);
             if (!a.source.isEmpty())
                 status.takeEvent(a.rowId, a.uid, a.source);
+            // An alarm the server's event has sets the reminder time; none leaves the one chosen here.
+            if (a.remind)
+                store::setReminderLead(db, a.rowId, a.remind);
             break;
-        case Action::TakeIn:
-            status.link(store::insert(db, a.rec, a.source.isEmpty() ? QString() : a.uid, a.source), a.href, a.rec);
+        case Action::TakeIn: {
+            const qint64 id = store::insert(db, a.rec, a.source.isEmpty() ? QString() : a.uid, a.source);
+            status.link(id, a.href, a.rec);
+            if (a.remind)
+                store::setReminderLead(db, id, a.remind);
             ++m_report.received;
             break;
+        }
         case Action::DeleteHere:
             store::remove(db, a.rowId);
             ++m_report.deleted;
@@ -504,12 +512,18 @@ bool SyncEngine::refusedOne(const platform::HttpReply& reply, const QString& key
 
 std::optional<QByteArray> SyncEngine::eventBody(const store::StoredRow& row, const QString& uid)
 {
+    std::optional<int> remind;
+    try {
+        remind = store::reminderLead(m_module.db(), row.id);
+    } catch (const platform::Failure&) {
+        // Sent without its own alarm: the calendar's readers then remind as they would.
+    }
     try {
         // An event another program wrote goes back as it was, with only what changed here replaced.
         const QByteArray source = store::sourceOf(m_module.db(), row.id);
         if (!source.isEmpty())
-            return ical::keptCalendar(source, row.rec, uid, platform::Clock::now());
-        return ical::calendarText(ical::eventText(row.rec, uid, platform::Clock::now()));
+            return ical::keptCalendar(source, row.rec, uid, platform::Clock::now(), remind);
+        return ical::calendarText(ical::eventText(row.rec, uid, platform::Clock::now(), remind));
     } catch (const platform::Failure&) {
         // A row whose date or time cannot be read stays here and is counted, not sent.
         ++m_report.unsendable;

@@ -105,6 +105,7 @@ private:
             } else {
                 Action a{Action::TakeIn, href, 0, {}, row.uid, row.rec};
                 a.source = event->data;
+                a.remind = row.remind;
                 add(std::move(a));
             }
         }
@@ -132,6 +133,7 @@ private:
     {
         Action a{Action::Link, href, id, {}, row.uid, row.rec};
         a.source = source;
+        a.remind = row.remind;
         add(std::move(a));
         m_links.insert(id, {href, row.rec.lastDay(), digest(row.rec)});
     }

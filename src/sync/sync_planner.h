@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 // What one sync does, decided from what sec.mdb remembers of the last one, the rows here and
@@ -91,6 +92,7 @@ struct Action {
     QString day{};    // of DeleteThere: the deleted row's date, to name it
     QString reason{}; // of Unreadable: why
     QByteArray source{}; // of Link and TakeIn of an event one row stands for: the event, to write back from
+    std::optional<int> remind{}; // of Link and TakeIn: the lead of the event's alarm, which sets the row's
 };
 
 struct Plan {

@@ -1,6 +1,6 @@
-// What the main window costs while nobody uses it, with 500 appointments today and the real clock:
-// it should look at the clock about once a minute (plus a reminder's moment, when one falls in
-// the measured time) and otherwise neither wake up nor use the processor.
+// What the main window costs while nobody uses it, with 500 appointments over today and tomorrow
+// and the real clock: it should look at the clock about once a minute (plus a reminder's moment,
+// when one falls in the measured time) and otherwise neither wake up nor use the processor.
 //   bench_idle [seconds]   (60 when not given)
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -65,12 +65,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_idle: box \"%s\"\n", qPrintable(request.prompt));
         std::exit(1);
     });
-    // Today's appointments on the quarter-hour grid, about five at each quarter of the day.
+    // Appointments on the quarter-hour grid of today and tomorrow, about five at each quarter of
+    // the two days, every seventh with a lead of its own (the day before among them).
+    const QDate today = QDate::currentDate();
     env.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < ")
-             + QString::number(kAppointments - 1) + QStringLiteral(") INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) SELECT '")
-             + state::todayString()
-             + QStringLiteral("', printf('%02d', i / 4 % 24), printf('%02d', i % 4 * 15), '打合せ ' || i, i % 3,"
-                              " '会議室', '' FROM n"));
+             + QString::number(kAppointments - 1)
+             + QStringLiteral(") INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE,"
+                              " P_REMIND) SELECT CASE i % 2 WHEN 0 THEN '")
+             + state::dateKey(today) + QStringLiteral("' ELSE '") + state::dateKey(today.addDays(1))
+             + QStringLiteral("' END, printf('%02d', i / 8 % 24), printf('%02d', i / 2 % 4 * 15), '打合せ ' || i, i % 3,"
+                              " '会議室', '', CASE i % 7 WHEN 0 THEN 1440 WHEN 1 THEN 30 ELSE NULL END FROM n"));
 
     testing::StartedMain main;
     // Let start-up and the reminders due at once settle before measuring.

@@ -1,12 +1,19 @@
 // How long a sync takes with many appointments: 10,000 rows (or the count given) sent to an empty
 // calendar of a real Radicale, then a sync with nothing new. Run by hand; prints both times and
 // their ratio. Radicale runs as Debian ships it, writing each event to disk before it answers.
+//
+// For timing side by side with another sync tool against the same server:
+//   bench_sync --send URL COUNT   makes the calendar URL and sends COUNT rows to it with one sync
+//   bench_sync --write DIR COUNT  writes the same rows as the same events, one .ics file each
+#include "ical/ical_conversion.h"
+#include "platform/clock.h"
 #include "platform/http.h"
 #include "support/test_env.h"
 #include "sync/sync_engine.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
@@ -36,11 +43,76 @@ calsync::SyncReport sync(state::Module1& module, const calsync::Account& account
     return engine.report();
 }
 
+bool makeCalendar(const calsync::Account& account)
+{
+    platform::Http http;
+    QEventLoop loop;
+    int status = 0;
+    http.send({"MKCALENDAR", account.calendar,
+               {{"Authorization", "Basic " + (account.user + ':' + account.password).toUtf8().toBase64()}}, {}},
+              [&](const platform::HttpReply& reply) { status = reply.status, loop.quit(); });
+    loop.exec();
+    return status == 201;
+}
+
+// The rows of the benchmark: a year of appointments from 2000/04/15, the day of the test clock.
+std::vector<store::PLAN_REC> rows(int count)
+{
+    std::vector<store::PLAN_REC> result;
+    const QDate today(2000, 4, 15);
+    for (int i = 0; i < count; ++i)
+        result.push_back(testing::rec(state::dateKey(today.addDays(i % 366)), state::twoDigits(i % 24),
+                                      state::twoDigits(i % 4 * 15), QString("予定 %1").arg(i), qint16(i % 3),
+                                      QString("会議室 %1").arg(i % 10), QString("備考")));
+    return result;
+}
+
+void fill(platform::Database& db, int count)
+{
+    calsync::prepareDatabase(db);
+    platform::Transaction t(db);
+    for (const store::PLAN_REC& r : rows(count))
+        store::insert(db, r);
+    t.commit();
+}
+
+int sendOnly(const QUrl& url, int count)
+{
+    testing::TestEnv env;
+    state::Module1 module;
+    module.SEC_DB = platform::Database::open(env.dbPath());
+    fill(*module.SEC_DB, count);
+    const calsync::Account account{url, "alice", "secret"};
+    if (!makeCalendar(account))
+        return 1;
+    const calsync::SyncReport report = sync(module, account);
+    std::printf("sent %d%s\n", report.sent, qPrintable(report.failure));
+    return report.sent == count ? 0 : 1;
+}
+
+int writeEvents(const QString& folder, int count)
+{
+    testing::TestEnv env;
+    QDir().mkpath(folder);
+    for (const store::PLAN_REC& r : rows(count)) {
+        const QString uid = store::firstUid(r);
+        QFile file(folder + '/' + uid + ".ics");
+        if (!file.open(QIODevice::WriteOnly) || file.write(ical::calendarText(ical::eventText(r, uid, platform::Clock::now()))) < 0)
+            return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == "--send")
+        return sendOnly(QUrl(args[2]), args[3].toInt());
+    if (args.size() == 4 && args[1] == "--write")
+        return writeEvents(args[2], args[3].toInt());
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 10000;
     testing::TestEnv env;
 
@@ -66,28 +138,11 @@ int main(int argc, char** argv)
         return 1;
     }
     const calsync::Account account{QUrl(QString("http://127.0.0.1:%1/alice/bench/").arg(port)), "alice", "secret"};
-    {
-        platform::Http http;
-        QEventLoop loop;
-        http.send({"MKCALENDAR", account.calendar,
-                   {{"Authorization", "Basic " + QByteArray("alice:secret").toBase64()}}, {}},
-                  [&loop](const platform::HttpReply&) { loop.quit(); });
-        loop.exec();
-    }
-
+    if (!makeCalendar(account))
+        return 1;
     state::Module1 module;
     module.SEC_DB = platform::Database::open(env.dbPath());
-    calsync::prepareDatabase(*module.SEC_DB);
-    {
-        platform::Transaction t(*module.SEC_DB);
-        const QDate today(2000, 4, 15);
-        for (int i = 0; i < count; ++i)
-            store::insert(*module.SEC_DB,
-                          testing::rec(state::dateKey(today.addDays(i % 366)), state::twoDigits(i % 24),
-                                       state::twoDigits(i % 4 * 15), QString("予定 %1").arg(i), qint16(i % 3),
-                                       QString("会議室 %1").arg(i % 10), QString("備考")));
-        t.commit();
-    }
+    fill(*module.SEC_DB, count);
 
     calsync::SyncReport first, again;
     const double firstSeconds = seconds([&] { first = sync(module, account); });

@@ -1,4 +1,4 @@
--- The appointment table, version 3 (PRAGMA user_version; the first version had none and reads
+-- The appointment table, version 4 (PRAGMA user_version; the first version had none and reads
 -- as 0). Values are always written as text in fixed forms (date YYYY/MM/DD, hour and minute two
 -- digits), so the column sizes are checked here: a text longer than its column is refused when
 -- the row is committed. src/store/storage.cpp brings an older file to this version; a change
@@ -26,6 +26,9 @@ CREATE TABLE PLAN_DAT (
     -- The calendar an event from a file or a server came in, as it came: written back with only
     -- what was changed here replaced, so nothing another program wrote is lost.
     SOURCE       TEXT,
+    -- Minutes between the reminder and the appointment, chosen for this appointment alone:
+    -- NULL follows the lead time of the settings, -1 is none, 1440 the day before.
+    P_REMIND     INTEGER          CONSTRAINT P_REMIND_RANGE    CHECK (P_REMIND BETWEEN -1 AND 10080),
     -- An occurrence of a repeating appointment: its series, the start the rule gave it (its
     -- RECURRENCE-ID, on the series' clock), and whether it was changed here alone.
     SERIES_ID     INTEGER,
@@ -38,6 +41,17 @@ CREATE TABLE PLAN_DAT (
 CREATE INDEX PLAN_DAT_KEY ON PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL);
 -- The few appointments that go on past their first day, for today's count and list.
 CREATE INDEX PLAN_DAT_UNTIL ON PLAN_DAT (END_DATE) WHERE END_DATE > P_DATE;
+
+-- What the user did with a reminder, by the appointment's id and the moment it starts (so a
+-- moved appointment is reminded of anew): a row once it was shown, the time a snooze brings it
+-- back, and whether it was acknowledged and must never come again.
+CREATE TABLE REMINDER_STATE (
+    ID            INTEGER NOT NULL,
+    OCCURRENCE    TEXT    NOT NULL,
+    SNOOZED_UNTIL TEXT,
+    ACKED         INTEGER NOT NULL DEFAULT 0,
+    PRIMARY KEY (ID, OCCURRENCE)
+) STRICT;
 
 CREATE INDEX PLAN_DAT_SERIES ON PLAN_DAT (SERIES_ID, RECURRENCE_ID) WHERE SERIES_ID IS NOT NULL;
 
@@ -61,4 +75,4 @@ CREATE TABLE PLAN_SERIES (
     SOURCE       TEXT
 ) STRICT;
 
-PRAGMA user_version = 3;
+PRAGMA user_version = 4;

@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev libical-dev tzdata qtkeychain-qt6-dev
   fonts-ipafont-gothic
   dbus-daemon desktop-file-utils
-  radicale openssl
+  radicale xandikos openssl
 )
 if [ "${1:-}" = "--gui-tools" ]; then
   packages+=(xvfb openbox xdotool imagemagick)

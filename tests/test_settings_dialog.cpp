@@ -68,6 +68,9 @@ private slots:
                 field->clear();
                 type(field, text);
             }
+            // Under load the dialog may not be active yet, and focus given to an inactive window
+            // is not the application's focus widget.
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
             dialog->findChild<QLineEdit*>("S_NAME_TEXT")->setFocus();
             for (int i = 0; i < 3 && dialog->isVisible() && env.told().isEmpty(); ++i)
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);

@@ -93,7 +93,7 @@ private slots:
         QTest::newRow("newer version")
             << "INSERT INTO PLAN_DAT (P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE) VALUES ('2000/04/14',"
                " '09', '00', 'a', 1, '', ''), ('2000/04/15', '09', '00', 'b', 1, '', ''), ('2000/04/15', '10', '00', 'c', 1, '', '');"
-               "PRAGMA user_version = 4"
+               "PRAGMA user_version = " + QString::number(store::kSchemaVersion + 1)
             << (QFile::ReadOwner | QFile::WriteOwner)
             << QStringList{testing::box("このデータベースは新しい版のミルドカで作られたため、読むことだけができます。"
                                         "予定の登録・変更・削除はできません。", platform::programTitle(), platform::MsgIcon::Exclamation),

@@ -303,8 +303,8 @@ QVariant AllListModel::data(const QModelIndex& index, int role) const
     if (!row)
         return {};
     const store::PLAN_REC& r = row->rec;
-    if (role == Qt::ForegroundRole) // past days, left by a purge that failed
-        return r.P_DATE < m_module.TODAY_STR ? QVariant(QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text))
+    if (role == Qt::ForegroundRole) // ended before today, left by a purge that failed
+        return r.lastDay() < m_module.TODAY_STR ? QVariant(QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text))
                                              : QVariant();
     if (spoken)
         return state::importanceName(r.P_IMPORTANCE);

@@ -5,6 +5,7 @@
 #include "platform/failure.h"
 #include "recurrence/recurrence.h"
 #include "state/text.h"
+#include "store/reminder_state.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -118,6 +119,68 @@ QString textOf(icalcomponent* event, icalproperty_kind kind, const char* exactNa
             return exact;
     }
     return trim ? state::trimBlanks(standard) : standard;
+}
+
+// The appointment's own reminder as the alarm calendars share: shown (DISPLAY) so many minutes
+// before the start; the day before is a day, for readers that show it so.
+void addAlarm(icalcomponent* event, int minutes, const QString& text)
+{
+    icalcomponent* alarm = icalcomponent_new_valarm();
+    icalcomponent_add_property(alarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+    icaltriggertype trigger{};
+    trigger.time = icaltime_null_time();
+    trigger.duration = minutes == store::kRemindDayBefore ? icaldurationtype_from_int(-24 * 3600)
+                                                          : icaldurationtype_from_int(-60 * minutes);
+    icalcomponent_add_property(alarm, icalproperty_new_trigger(trigger));
+    icalcomponent_add_property(alarm, icalproperty_new_description(carried(text).toUtf8().constData()));
+    icalcomponent_add_component(event, alarm);
+}
+
+// The event's first alarm that is shown or sounded before its start: the one that stands for the
+// appointment's own reminder time. Alarms at a fixed moment or after the start have no place in
+// the table. Its lead in minutes goes to leadMinutes.
+icalcomponent* leadAlarm(icalcomponent* event, int* leadMinutes)
+{
+    for (icalcomponent* alarm = icalcomponent_get_first_component(event, ICAL_VALARM_COMPONENT); alarm;
+         alarm = icalcomponent_get_next_component(event, ICAL_VALARM_COMPONENT)) {
+        icalproperty* action = icalcomponent_get_first_property(alarm, ICAL_ACTION_PROPERTY);
+        icalproperty* trigger = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+        if (!action || !trigger)
+            continue;
+        const icalproperty_action kind = icalproperty_get_action(action);
+        if (kind != ICAL_ACTION_DISPLAY && kind != ICAL_ACTION_AUDIO)
+            continue;
+        icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
+        const icaltriggertype t = icalproperty_get_trigger(trigger);
+        if (!icaltime_is_null_time(t.time) || (related && icalparameter_get_related(related) == ICAL_RELATED_END))
+            continue;
+        const int seconds = icaldurationtype_as_int(t.duration);
+        if (seconds > 0)
+            continue;
+        *leadMinutes = std::min(-seconds / 60, store::kRemindLongest);
+        return alarm;
+    }
+    return nullptr;
+}
+
+// The lead of that alarm; none when the event has no such alarm (then the settings' lead holds).
+std::optional<int> alarmLead(icalcomponent* event)
+{
+    int minutes = 0;
+    return leadAlarm(event, &minutes) ? std::optional(minutes) : std::nullopt;
+}
+
+// Puts the appointment's own reminder in place of the alarm that stood for it; the event's other
+// alarms stay as their program wrote them.
+void replaceAlarm(icalcomponent* event, int minutes, const QString& text)
+{
+    int was = 0;
+    if (icalcomponent* alarm = leadAlarm(event, &was)) {
+        icalcomponent_remove_component(event, alarm);
+        icalcomponent_free(alarm);
+    }
+    if (minutes >= 0)
+        addAlarm(event, minutes, text);
 }
 
 icaltimetype icalTime(const QDate& date, const QTime& time, const icaltimezone* zone)
@@ -286,7 +349,7 @@ public:
     void read(icalcomponent* event, icalcomponent* calendar);
     ReadResult& result() { return m_result; }
     void keepSeries(bool keep) { m_keepSeries = keep; }
-    // A property's date or time with the zone of its TZID; the start of a period.
+    // The time of a date or time property in its own zone, as the reader resolves zones.
     icaltimetype timeOf(icalproperty* property, icalcomponent* calendar);
     // Whether events of calendar keep their text, and its time zones as text: what another
     // program wrote is kept to be written back; our own export has nothing more than the row.
@@ -559,6 +622,7 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
             starts.erase(replaced);
 
     const QString uid = QString::fromUtf8(icalcomponent_get_uid(event));
+    const std::optional<int> remind = alarmLead(event);
     const size_t before = m_result.rows.size();
     bool past = false;
     bool full = false;
@@ -588,11 +652,14 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
             rec.END_HOUR = numberText(int(e % kDay / 3600));
             rec.END_MIN = numberText(int(e % kDay / 60 % 60));
         }
-        m_result.rows.push_back({rec, uid, shortened, recurring, {}});
+        m_result.rows.push_back({rec, uid, shortened, recurring, {}, remind});
         if (icalproperty* id = icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY); id && m_keepSeries)
             m_result.rows.back().recurrenceId = wallKey(icalproperty_get_recurrenceid(id));
     }
     const bool added = m_result.rows.size() > before;
+    if (!recurring && m_keepSources && m_result.rows.size() == before + 1)
+        m_result.rows.back().source = QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kProductId
+            + QByteArrayLiteral("\r\n") + m_zoneTexts + componentText(event) + QByteArrayLiteral("END:VCALENDAR\r\n");
     // A series cut short, or one whose next instance is beyond the span, still runs: it is not
     // one that has ended.
     if (full && !added)
@@ -603,9 +670,6 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
         ++m_result.later;
     else if (past && !added)
         ++m_result.past;
-    if (!recurring && m_keepSources && m_result.rows.size() == before + 1)
-        m_result.rows.back().source = QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kProductId
-            + QByteArrayLiteral("\r\n") + m_zoneTexts + componentText(event) + QByteArrayLiteral("END:VCALENDAR\r\n");
     if (m_zoneUnknown && added)
         ++m_result.unknownZone;
 }
@@ -702,7 +766,8 @@ struct Parsed {
 
 // The row's event in source with what changed replaced; see keptEvent. None when source holds
 // no event that can be read: the row is then written as this program writes any other.
-std::optional<Parsed> rewritten(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp)
+std::optional<Parsed> rewritten(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
+                                std::optional<int> remind)
 {
     Parsed parsed;
     parsed.root.reset(icalparser_parse_string(source.constData()));
@@ -716,8 +781,8 @@ std::optional<Parsed> rewritten(const QByteArray& source, const store::PLAN_REC&
     icalcomponent* e = parsed.event;
     icalcomponent* calendar = parsed.calendar;
     // What the event said when it came: only what differs from it was changed here.
-    const std::atomic<bool> waited{false};
-    Reader reader(QDate(1, 1, 1), waited);
+    static const std::atomic<bool> kWaitedFor{false};
+    Reader reader(QDate(1, 1, 1), kWaitedFor);
     reader.read(e, calendar);
     if (reader.result().rows.empty())
         return std::nullopt;
@@ -726,6 +791,11 @@ std::optional<Parsed> rewritten(const QByteArray& source, const store::PLAN_REC&
     if (now.start == kNoTime)
         unreadableRow(row);
     bool changed = false;
+    // A lead chosen here that the event's alarm does not say replaces that alarm alone.
+    if (remind && remind != reader.result().rows.front().remind) {
+        replaceAlarm(e, *remind, row.P_DETAIL);
+        changed = true;
+    }
     auto text = [&](const QString& before, const QString& after, icalproperty_kind kind,
                     icalproperty* (*make)(const char*), const char* exactName) {
         if (before == after)
@@ -814,7 +884,7 @@ std::vector<std::pair<qsizetype, qsizetype>> rawBlocks(const QByteArray& text, c
 
 } // namespace
 
-QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp)
+QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp, std::optional<int> remind)
 {
     const Span span = spanOf(row);
     if (span.start == kNoTime)
@@ -830,16 +900,18 @@ QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDate
     addText(e, icalproperty_new_location, kExactLocation, row.P_PLACE);
     addText(e, icalproperty_new_description, kExactDescription, row.P_NOTICE);
     icalcomponent_add_property(e, icalproperty_new_priority(priorityOf(row.P_IMPORTANCE)));
+    if (remind && *remind >= 0)
+        addAlarm(e, *remind, row.P_DETAIL);
     // libical folds at 75 octets, never inside a UTF-8 character, and ends lines with CRLF.
     return componentText(e);
 }
 
 QByteArray keptEvent(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
-                     ZoneTexts& zones)
+                     ZoneTexts& zones, std::optional<int> remind)
 {
-    const std::optional<Parsed> parsed = rewritten(source, row, uid, stamp);
+    const std::optional<Parsed> parsed = rewritten(source, row, uid, stamp, remind);
     if (!parsed)
-        return eventText(row, uid, stamp);
+        return eventText(row, uid, stamp, remind);
     static const QRegularExpression tzid(QStringLiteral("(?:^|\\n)TZID[^:\\r\\n]*:([^\\r\\n]*)"));
     for (const auto& [begin, end] : rawBlocks(source, "VTIMEZONE")) {
         QByteArray zone = source.mid(begin, end - begin);
@@ -850,12 +922,13 @@ QByteArray keptEvent(const QByteArray& source, const store::PLAN_REC& row, const
     return componentText(parsed->event);
 }
 
-QByteArray keptCalendar(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp)
+QByteArray keptCalendar(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
+                        std::optional<int> remind)
 {
-    const std::optional<Parsed> parsed = rewritten(source, row, uid, stamp);
+    const std::optional<Parsed> parsed = rewritten(source, row, uid, stamp, remind);
     const auto events = rawBlocks(source, "VEVENT");
     if (!parsed || events.size() != 1)
-        return calendarText(eventText(row, uid, stamp));
+        return calendarText(eventText(row, uid, stamp, remind));
     // Only the event is written again; the calendar around it stays byte for byte.
     return source.left(events[0].first) + componentText(parsed->event) + source.mid(events[0].second);
 }

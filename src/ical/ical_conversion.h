@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 // Appointments as iCalendar (RFC 5545) text and back, through libical. No widgets and no files:
@@ -20,21 +21,26 @@ inline const QByteArray kProductId = QByteArrayLiteral("-//ミルドカ//MERIDOC
 // One VEVENT for the row, from BEGIN:VEVENT to END:VEVENT, with CRLF line ends and lines folded
 // at 75 octets: a floating start, a floating DTEND when it has an end, and dates (VALUE=DATE, the
 // end the day after its last) when it lasts whole days. stamp is the DTSTAMP, written in UTC.
-// Throws platform::Failure when the row's date or time cannot be read.
-QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp);
+// An appointment's own reminder (remind minutes before it) is a VALARM; one that follows the
+// settings has none. Throws platform::Failure when the row's date or time cannot be read.
+QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
+                     std::optional<int> remind = std::nullopt);
 
 // VTIMEZONE texts by their TZID, gathered for one file.
 using ZoneTexts = QMap<QString, QByteArray>;
 // The event of source (a calendar as another program wrote it) with only what the row changed
 // since replaced: SUMMARY, LOCATION, DESCRIPTION and PRIORITY as typed; DTSTART moved in its own
 // zone (UTC stays UTC) and DTEND with it unless the end itself changed; all-day kept as dates.
-// Everything else (alarms, attendees, the organizer, categories, X- properties...) stays as it
-// is. A change raises SEQUENCE and renews DTSTAMP and LAST-MODIFIED; the UID becomes uid. The
-// text of the VEVENT alone; the VTIMEZONEs it may need are added to zones.
+// The alarm that stands for the reminder time (the first shown or sounded before the start) is
+// replaced when remind, the appointment's own lead, says otherwise; everything else (other
+// alarms, attendees, the organizer, categories, X- properties...) stays as it is. A change raises
+// SEQUENCE and renews DTSTAMP and LAST-MODIFIED; the UID becomes uid. The text of the VEVENT
+// alone; the VTIMEZONEs it may need are added to zones.
 QByteArray keptEvent(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
-                     ZoneTexts& zones);
+                     ZoneTexts& zones, std::optional<int> remind = std::nullopt);
 // The same event in its whole calendar, VTIMEZONEs included: a resource of a server.
-QByteArray keptCalendar(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp);
+QByteArray keptCalendar(const QByteArray& source, const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
+                        std::optional<int> remind = std::nullopt);
 
 // A VCALENDAR around VEVENT texts: a whole file, or with one event one resource of a server.
 QByteArray calendarText(const QByteArray& events);
@@ -48,6 +54,7 @@ struct ImportedRow {
     // The calendar the event came in (its VTIMEZONEs and the VEVENT as written), for one that is
     // not a recurrence and was written by another program; empty otherwise.
     QByteArray source;
+    std::optional<int> remind{}; // the lead of its first alarm before the start, in minutes
     // For a changed occurrence of a series (an event with a RECURRENCE-ID), the start it replaces
     // on the series' clock ("YYYYMMDDTHHMMSS"); empty otherwise.
     QString recurrenceId{};

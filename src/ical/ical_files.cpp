@@ -1,11 +1,14 @@
 #include "ical/ical_files.h"
 
+#include "store/reminder_state.h"
+
 #include "ical/ical_conversion.h"
 #include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
 #include "store/plan_store.h"
+#include "store/reminder_state.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,12 +67,14 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
     ZoneTexts zones;
     // A series goes as one event with its rule and its changed occurrences, never as its rows.
     db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns
-                      + QStringLiteral(", SOURCE FROM PLAN_DAT WHERE SERIES_ID IS NULL ORDER BY P_DATE, P_HOUR, P_MIN, ID"),
+                      + QStringLiteral(", SOURCE, P_REMIND FROM PLAN_DAT WHERE SERIES_ID IS NULL ORDER BY P_DATE, P_HOUR, P_MIN, ID"),
                   {}, [&](const platform::Row& values) {
                       const store::StoredRow row = store::storedRow(values);
-                      const QByteArray source = values.back().toString().toUtf8();
-                      events += source.isEmpty() ? eventText(row.rec, row.uid, stamp)
-                                                 : keptEvent(source, row.rec, row.uid, stamp, zones);
+                      const QByteArray source = values.at(values.size() - 2).toString().toUtf8();
+                      const QVariant lead = values.back();
+                      const std::optional<int> remind = lead.isNull() ? std::nullopt : std::optional(lead.toInt());
+                      events += source.isEmpty() ? eventText(row.rec, row.uid, stamp, remind)
+                                                 : keptEvent(source, row.rec, row.uid, stamp, zones, remind);
                       ++count;
                       return true;
                   });
@@ -153,7 +158,9 @@ ImportReport addRows(platform::Database& db, const ReadResult& read)
         }
         // One event, one row: it keeps the event's UID. Instances of a series each get one of their
         // own, as each goes out again as an event of its own.
-        store::insert(db, row.rec, row.recurring ? QString() : row.uid, row.source);
+        const qint64 id = store::insert(db, row.rec, row.recurring ? QString() : row.uid, row.source);
+        if (row.remind)
+            store::setReminderLead(db, id, row.remind);
         ++report.added;
         report.shortened += row.shortened ? 1 : 0;
     }

@@ -11,12 +11,12 @@
 #include "platform/file_dialog.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
-#include "platform/notifications.h"
 #include "platform/picture.h"
 #include "platform/window_style.h"
-#include "reminders/reminder_window.h"
+#include "reminders/reminder_desk.h"
 #include "reminders/reminders.h"
 #include "resident/resident_tray.h"
+#include "schedule_view/schedule_window.h"
 #include "settings_dialog/setting_frm.h"
 #include "state/text.h"
 #include "store/plan_store.h"
@@ -50,6 +50,7 @@ const QString kPurged = QStringLiteral("削除されました");
 const QString kStop = QStringLiteral("、おやめください。");
 const QString kToolsMenu = QStringLiteral("ﾂｰﾙ(&T)");
 const QString kAllList = QStringLiteral("予定一覧(&L)");
+const QString kSchedule = QStringLiteral("予定表(&V)…");
 const QString kNoticeMenu = QStringLiteral("お知らせ(&R)");
 const QString kStartAtLogin = QStringLiteral("ログイン時に起動(&A)");
 const QString kInternalError = QStringLiteral("Internal Error");
@@ -111,14 +112,15 @@ MAIN_FRM::MAIN_FRM(state::Module1& module, QWidget* parent) : QMainWindow(parent
     // The clock is followed from the end of a start-up that set the day; the reminders follow the
     // same look at the clock, so that one wake-up a minute serves both.
     m_dayTurns = new DayTurns(this);
-    m_reminders = new Reminders(this);
+    m_reminders = new Reminders(m_module, this);
     connect(m_dayTurns, &DayTurns::greetingTurned, this, &MAIN_FRM::showGreeting);
     connect(m_dayTurns, &DayTurns::dayTurned, this, [this] { m_dayTurnPending = true; });
     connect(m_dayTurns, &DayTurns::checked, this, [this] {
         catchUpWithDay();
         m_reminders->check();
     });
-    connect(m_reminders, &Reminders::due, this, &MAIN_FRM::remind);
+    // The reminders are given and answered there; the window only opens what the user asks to see.
+    connect(new ReminderDesk(*m_reminders, m_module, this), &ReminderDesk::openRequested, this, &MAIN_FRM::openAppointment);
 
     m_resident = new ResidentTray(this);
     connect(m_resident, &ResidentTray::showRequested, this, &MAIN_FRM::bringToFront);
@@ -181,6 +183,9 @@ void MAIN_FRM::buildToolsMenu()
     allList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     allList->setShortcutContext(Qt::WindowShortcut);
     connect(allList, &QAction::triggered, this, [this] { openDialog<AllListWindow>(); });
+    QAction* schedule = m_toolsMenu->addAction(kSchedule);
+    schedule->setObjectName(QStringLiteral("actionSchedule"));
+    connect(schedule, &QAction::triggered, this, &MAIN_FRM::openSchedule);
     m_toolsMenu->addSeparator();
     m_ical->addCommands(m_toolsMenu);
     m_toolsMenu->addSeparator();
@@ -208,6 +213,22 @@ void MAIN_FRM::buildToolsMenu()
     // What the marks show is read from where it is kept, each time the menu opens.
     connect(m_toolsMenu, &QMenu::aboutToShow, this, &MAIN_FRM::showToolsState);
     showToolsState();
+}
+
+void MAIN_FRM::openSchedule()
+{
+    // One window, kept open beside this one while the others are used.
+    if (!m_schedule) {
+        m_schedule = new ScheduleWindow(m_module, this);
+        m_schedule->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_schedule, &ScheduleWindow::rowsChanged, this, [this] {
+            refresh();
+            m_sync->changed();
+        });
+    }
+    m_schedule->show();
+    m_schedule->raise();
+    m_schedule->activateWindow();
 }
 
 void MAIN_FRM::showToolsState()
@@ -377,24 +398,34 @@ void MAIN_FRM::refresh()
         planReminders();
     });
     m_sync->update();
+    if (m_schedule)
+        m_schedule->refresh();
 }
 
 void MAIN_FRM::planReminders()
 {
-    m_reminders->plan(m_module.db(), m_module.TODAY_STR, state::noticeMinutes());
+    m_reminders->plan(state::noticeMinutes());
 }
 
-void MAIN_FRM::remind(const QList<store::PLAN_REC>& appointments)
+void MAIN_FRM::openAppointment(qint64 id)
 {
-    for (const ReminderText& text : reminderTexts(appointments, m_module.MY_NAME_STR)) {
-        platform::Notification notification;
-        notification.appName = platform::programTitle();
-        notification.summary = m_module.SEC_NAME_STR.isEmpty() ? platform::programTitle() : m_module.SEC_NAME_STR;
-        notification.body = text.body;
-        notification.picturePath = m_module.SEC_PIC_PATH;
-        notification.urgent = text.urgent;
-        platform::notify(notification, this, [this, notification] { (new ReminderWindow(notification, this))->show(); });
+    // A window of ours that is open keeps the user where they are: the appointment can wait.
+    if (QApplication::activeModalWidget()) {
+        bringToFront();
+        return;
     }
+    std::optional<store::PLAN_REC> row;
+    if (!platform::reported(this, [&] { row = store::find(m_module.db(), id); }) || !row)
+        return;
+    {
+        PLAN_FRM form(m_module, this);
+        if (form.prepareChange({id, *row}))
+            form.exec();
+    }
+    if (m_dayTurnPending)
+        setDay();
+    refresh();
+    m_sync->changed();
 }
 
 void MAIN_FRM::bringToFront()

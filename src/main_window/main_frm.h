@@ -3,6 +3,7 @@
 #include "state/module1.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class DayTurns;
 class IcalControl;
@@ -14,6 +15,7 @@ class QMenu;
 class QToolBar;
 class Reminders;
 class ResidentTray;
+class ScheduleWindow;
 class SyncControl;
 namespace platform {
 class PictureBox;
@@ -50,6 +52,8 @@ public:
     void Toolbar1_ButtonClick(const QString& key);
     // Another start of the program on the same sec.mdb asks this one to come to the front.
     void bringToFront();
+    // Opens the appointment of this id in the change form, as the list of all appointments does.
+    void openAppointment(qint64 id);
 
     bool pictureWarningArmed() const { return PICT_DOWN; }
 
@@ -68,10 +72,10 @@ private:
     void showGreeting();
     void catchUpWithDay();
     void planReminders();
-    void remind(const QList<store::PLAN_REC>& appointments);
     void chooseNotice(QAction* choice);
     void toggleStartAtLogin(bool on);
     void showToolsState();
+    void openSchedule();
 
     state::Module1& m_module;
     SyncControl* m_sync = nullptr;
@@ -82,6 +86,7 @@ private:
     DayTurns* m_dayTurns = nullptr;
     Reminders* m_reminders = nullptr;
     ResidentTray* m_resident = nullptr;
+    QPointer<ScheduleWindow> m_schedule;
 
     QToolBar* Toolbar1 = nullptr;
     QFrame* Frame1 = nullptr;

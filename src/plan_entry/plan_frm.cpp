@@ -4,9 +4,11 @@
 #include "platform/failure.h"
 #include "platform/message_box.h"
 #include "platform/window_style.h"
+#include "schedule_view/calendar_marks.h"
 #include "state/text.h"
 #include "series_question/series_question.h"
 #include "store/plan_store.h"
+#include "store/reminder_state.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -56,6 +58,29 @@ const QString kRepeatCountUnit = QStringLiteral("回");
 const QString kOtherRule = QStringLiteral("（ほかの規則）");
 const QString kUntilBeforeStart = QStringLiteral("繰り返しの期限が開始日より前です。");
 
+const QString kRemind = QStringLiteral("お知らせ：");
+const QString kRemindDefault = QStringLiteral("既定（%1）");
+const QString kRemindNever = QStringLiteral("しない");
+const QString kRemindAtTime = QStringLiteral("時刻ちょうど");
+const QString kRemindMinutes = QStringLiteral("%1分前");
+const QString kRemindHour = QStringLiteral("1時間前");
+const QString kRemindDayBefore = QStringLiteral("前日（同じ時刻）");
+constexpr int kRemindChoices[] = {store::kRemindNever, 0, 5, 10, 15, 30, 60, store::kRemindDayBefore};
+
+// How a lead reads in the list: "しない", "時刻ちょうど", "10分前", "1時間前", "前日（同じ時刻）".
+QString leadCaption(int minutes)
+{
+    if (minutes < 0)
+        return kRemindNever;
+    if (minutes == 0)
+        return kRemindAtTime;
+    if (minutes == 60)
+        return kRemindHour;
+    if (minutes == store::kRemindDayBefore)
+        return kRemindDayBefore;
+    return kRemindMinutes.arg(minutes);
+}
+
 constexpr double kFieldPoints = 9.75;
 constexpr int kFieldCapacity = 1024;
 constexpr int kMediumImportance = 1;
@@ -71,7 +96,8 @@ PLAN_FRM::PLAN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent), m
 {
     setObjectName(QStringLiteral("PLAN_FRM"));
     setWindowTitle(kCaption);
-    platform::makeFixedDialog(this, 533, 281);
+    // 249 pixels high as designed, and a row more each for the reminder time and the repeat.
+    platform::makeFixedDialog(this, 533, 249 + 33 + 33);
     buildLayout();
 }
 
@@ -112,6 +138,7 @@ void PLAN_FRM::buildLayout()
     // Written out, never through the locale, so the picker reads like the stored dates.
     DATE_DTP->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
     DATE_DTP->setFont(fieldFont);
+    schedule::markHolidays(DATE_DTP->calendarWidget());
     Label1->setBuddy(DATE_DTP);
 
     HOUR_LST = list("HOUR_LST", 152);
@@ -153,6 +180,13 @@ void PLAN_FRM::buildLayout()
         connect(text, &QLineEdit::textChanged, this, [this] { EDIT_FLAG = true; });
     }
 
+    // Added after the original controls, in a row of its own under the buttons' row.
+    REMIND_LABEL = label(this, "REMIND_LABEL", kRemind, 16, 256, 60, 12, true);
+    REMIND_LST = platform::control<QComboBox>(this, "REMIND_LST", 80, 252, 137, 22);
+    REMIND_LST->setEditable(false);
+    REMIND_LST->setFont(fieldFont);
+    REMIND_LABEL->setBuddy(REMIND_LST);
+
     OK_BTN = platform::control<QPushButton>(this, "OK_BTN", 304, 216, 104, 25);
     OK_BTN->setText(kOk);
     CLOSE_BTN = platform::control<QPushButton>(this, "CLOSE_BTN", 424, 216, 97, 25);
@@ -181,20 +215,20 @@ void PLAN_FRM::buildLayout()
     connect(m_allDay, &QCheckBox::toggled, this, &PLAN_FRM::allDayToggled);
 
     // The repeat, on a row of its own under the end.
-    m_repeatCaption = label(this, "REPEAT_LABEL", kRepeatCaption, 16, 252, 60, 12, true);
-    m_repeatList = platform::control<QComboBox>(this, "REPEAT_LST", 80, 248, 150, 21);
+    m_repeatCaption = label(this, "REPEAT_LABEL", kRepeatCaption, 16, 289, 60, 12, true);
+    m_repeatList = platform::control<QComboBox>(this, "REPEAT_LST", 80, 285, 150, 21);
     m_repeatList->setFont(fieldFont);
     m_repeatCaption->setBuddy(m_repeatList);
-    m_repeatEndCaption = label(this, "REPEAT_END_LABEL", kRepeatEndCaption, 240, 252, 36, 12, true);
-    m_repeatEndList = platform::control<QComboBox>(this, "REPEAT_END_LST", 276, 248, 64, 21);
+    m_repeatEndCaption = label(this, "REPEAT_END_LABEL", kRepeatEndCaption, 240, 289, 36, 12, true);
+    m_repeatEndList = platform::control<QComboBox>(this, "REPEAT_END_LST", 276, 285, 64, 21);
     m_repeatEndList->setFont(fieldFont);
     m_repeatEndList->addItems(recurrence::kEndingCaptions);
     m_repeatEndCaption->setBuddy(m_repeatEndList);
-    m_repeatCount = platform::control<QSpinBox>(this, "REPEAT_COUNT_SPN", 346, 248, 52, 21);
+    m_repeatCount = platform::control<QSpinBox>(this, "REPEAT_COUNT_SPN", 346, 285, 52, 21);
     m_repeatCount->setRange(1, recurrence::kMaxOccurrences);
     m_repeatCount->setAccessibleName(kRepeatCountUnit);
-    m_repeatCountUnit = label(this, "REPEAT_COUNT_LABEL", kRepeatCountUnit, 400, 252, 12, 12, true);
-    m_repeatUntil = platform::control<QDateEdit>(this, "REPEAT_UNTIL_DTP", 416, 248, 105, 21);
+    m_repeatCountUnit = label(this, "REPEAT_COUNT_LABEL", kRepeatCountUnit, 400, 289, 12, 12, true);
+    m_repeatUntil = platform::control<QDateEdit>(this, "REPEAT_UNTIL_DTP", 416, 285, 105, 21);
     m_repeatUntil->setCalendarPopup(true);
     m_repeatUntil->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
     m_repeatUntil->setAccessibleName(kRepeatEndCaption);
@@ -209,10 +243,11 @@ void PLAN_FRM::buildLayout()
     });
 
     // The minute list comes before the hour list, as the window has always had it; the end
-    // and the repeat follow the window's own controls.
-    QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1],   IMPO_OPT[2],     DETAIL_TEXT,  PLACE_TEXT,      NOTICE_TEXT,
-                        OK_BTN,      CLOSE_BTN,     DATE_DTP,        MIN_LST,      HOUR_LST,        m_endHourList,
-                        m_endMinuteList, m_allDay,  m_repeatList,    m_repeatEndList, m_repeatCount, m_repeatUntil};
+    // and the reminder and the repeat follow the window's own controls.
+    QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1],   IMPO_OPT[2],     DETAIL_TEXT, PLACE_TEXT,
+                        NOTICE_TEXT, OK_BTN,        CLOSE_BTN,       DATE_DTP,    MIN_LST,
+                        HOUR_LST,    m_endHourList, m_endMinuteList, m_allDay,
+                        REMIND_LST,  m_repeatList,  m_repeatEndList, m_repeatCount, m_repeatUntil};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     // Every control reports its keys here: the release of a held Enter reaches whichever
@@ -248,6 +283,12 @@ void PLAN_FRM::setUp()
     DATE_DTP->setDate(platform::Clock::now().date());
     HOUR_LST->setCurrentIndex(0);
     MIN_LST->setCurrentIndex(0);
+    // The first choice follows the lead of the Tools menu, whatever it is when the reminder comes.
+    REMIND_LST->clear();
+    REMIND_LST->addItem(kRemindDefault.arg(leadCaption(state::noticeMinutes())));
+    for (int minutes : kRemindChoices)
+        REMIND_LST->addItem(leadCaption(minutes), minutes);
+    REMIND_LST->setCurrentIndex(0);
     IMPO_OPT[kMediumImportance]->setChecked(true);
     IMPO_OPT[kMediumImportance]->setFocus();
     m_endDays = 0;
@@ -291,6 +332,12 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     PLACE_TEXT->setText(row.rec.P_PLACE);
     NOTICE_TEXT->setText(row.rec.P_NOTICE);
     m_allDay->setChecked(row.rec.ALL_DAY);
+    std::optional<int> lead;
+    platform::reported(this, [&] { lead = store::reminderLead(m_module.db(), row.id); });
+    // A lead off the list (another calendar's) is offered as it is, as an off-grid time is.
+    if (lead && REMIND_LST->findData(*lead) < 0)
+        REMIND_LST->addItem(leadCaption(*lead), *lead);
+    REMIND_LST->setCurrentIndex(lead ? REMIND_LST->findData(*lead) : 0);
     // An occurrence shows its series' repeat, as the form would write it for this date.
     m_membership = store::membershipOf(m_module.db(), row.id);
     if (const std::optional<store::Series> series = m_membership ? store::findSeries(m_module.db(), m_membership->seriesId)
@@ -317,6 +364,18 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     DETAIL_TEXT->setFocus();
     // Last: filling the form counted as input.
     EDIT_FLAG = false;
+    return true;
+}
+
+bool PLAN_FRM::prepareAt(const QDate& date, std::optional<QTime> time)
+{
+    if (!prepare())
+        return false;
+    DATE_DTP->setDate(date);
+    if (time) {
+        HOUR_LST->setCurrentIndex(time->hour());
+        MIN_LST->setCurrentIndex(time->minute() / 15);
+    }
     return true;
 }
 
@@ -403,6 +462,12 @@ void PLAN_FRM::allDayToggled(bool checked)
     EDIT_FLAG = true;
 }
 
+std::optional<int> PLAN_FRM::shownLead() const
+{
+    const QVariant lead = REMIND_LST->currentData();
+    return lead.isValid() ? std::optional(lead.toInt()) : std::nullopt;
+}
+
 bool PLAN_FRM::CheckDetail()
 {
     if (!state::trimBlanks(DETAIL_TEXT->text()).isEmpty())
@@ -450,6 +515,9 @@ void PLAN_FRM::OK_BTN_Click()
         rs.setField(QStringLiteral("END_HOUR"), row.END_HOUR);
         rs.setField(QStringLiteral("END_MIN"), row.END_MIN);
         rs.setField(QStringLiteral("ALL_DAY"), int(row.ALL_DAY));
+        // Only a lead of its own is written: a file that predates the column still takes the rest.
+        if (const std::optional<int> lead = shownLead())
+            rs.setField(QStringLiteral("P_REMIND"), *lead);
         rs.update();
         rs.close();
     });
@@ -482,7 +550,7 @@ void PLAN_FRM::saveChange()
         const std::optional<store::PLAN_REC> stored = store::find(db, *m_changedId);
         if (!stored)
             outcome = Gone; // and not made again: the other program meant it gone
-        else if (*stored != m_changedFrom)
+        else if (!store::sameAppointment(*stored, m_changedFrom))
             outcome = ChangedMeanwhile; // the user has not seen that change: it must not be lost
         else if (store::isDuplicate(db, row, *m_changedId))
             outcome = Duplicate;
@@ -493,8 +561,10 @@ void PLAN_FRM::saveChange()
             transaction.commit();
         } else if (!store::replace(db, *m_changedId, row))
             outcome = Gone;
-        else
+        else {
+            store::setReminderLead(db, *m_changedId, shownLead());
             transaction.commit();
+        }
     });
     if (outcome == Duplicate)
         platform::showWarning(this, kDuplicate, kDuplicateTitle);
@@ -521,7 +591,7 @@ void PLAN_FRM::saveOccurrenceChange()
             outcome = Gone;
             return;
         }
-        if (*stored != m_changedFrom) {
+        if (!store::sameAppointment(*stored, m_changedFrom)) {
             outcome = ChangedMeanwhile;
             return;
         }

@@ -5,7 +5,9 @@
 #include "store/plan_store.h"
 #include "store/series_store.h"
 
+#include <QDate>
 #include <QDialog>
+#include <QTime>
 
 #include <optional>
 
@@ -33,6 +35,9 @@ public:
     // Opens the window instead on a stored appointment, to change it: filled with the row,
     // saving replaces that row (found by its id) and closes the window. False as prepare().
     bool prepareChange(const store::StoredRow& row);
+    // Opens for a new appointment on a day, and at a time, picked in a calendar; the minute is
+    // taken down to the form's quarter hour. False as prepare().
+    bool prepareAt(const QDate& date, std::optional<QTime> time);
 
     // True when the subject is usable; otherwise tells the user so and returns false.
     bool CheckDetail();
@@ -55,6 +60,8 @@ private:
     void setUp();
     void enterPressed(QLineEdit* field);
     store::PLAN_REC shownRow() const;
+    // The lead chosen for this appointment's reminder; none follows the Tools menu.
+    std::optional<int> shownLead() const;
     // True when the date and the end can be stored; otherwise tells the user why.
     bool checkTimes(const store::PLAN_REC& row);
     void allDayToggled(bool checked);
@@ -96,6 +103,8 @@ private:
     QLineEdit* PLACE_TEXT = nullptr;
     QLabel* Label8 = nullptr;
     QLineEdit* NOTICE_TEXT = nullptr;
+    QLabel* REMIND_LABEL = nullptr;
+    QComboBox* REMIND_LST = nullptr;
     QPushButton* OK_BTN = nullptr;
     QPushButton* CLOSE_BTN = nullptr;
     // After the original controls: the optional end and the all-day mark.

@@ -39,6 +39,11 @@ inline const Setting kNoticeMin{QStringLiteral("NOTICE_MIN"), QStringLiteral("10
 inline const Setting kResident{QStringLiteral("RESIDENT"), QStringLiteral("0")};
 // The list of all appointments' size and place (saveGeometry in base64); none until first closed.
 inline const Setting kAllListGeometry{QStringLiteral("ALL_LIST_GEOMETRY"), QString()};
+// The week and month window's size and place (as above), its view ("week" or "month") and the
+// first day of its weeks ("monday" or "sunday").
+inline const Setting kScheduleGeometry{QStringLiteral("SCHEDULE_GEOMETRY"), QString()};
+inline const Setting kScheduleView{QStringLiteral("SCHEDULE_VIEW"), QStringLiteral("week")};
+inline const Setting kScheduleWeekStart{QStringLiteral("SCHEDULE_WEEK_START"), QStringLiteral("monday")};
 
 // The stored text, or the setting's fallback when it is missing or empty.
 QString readSetting(const Setting& setting);

@@ -135,15 +135,6 @@ QString listTodaySql(const QString& today)
         + QStringLiteral("' ORDER BY +P_DATE, P_HOUR, P_MIN) UNION ALL SELECT * FROM PLAN_DAT") + todayCondition(quoted);
 }
 
-QString deleteSql(const PLAN_REC& row)
-{
-    return QStringLiteral("DELETE") + QStringLiteral(" FROM PLAN_DAT")
-        + QStringLiteral(" WHERE PLAN_DAT.P_DATE = '") + sqlQuote(row.P_DATE) + QStringLiteral("'")
-        + QStringLiteral(" AND PLAN_DAT.P_DETAIL = '") + sqlQuote(row.P_DETAIL) + QStringLiteral("'")
-        + QStringLiteral(" AND PLAN_DAT.P_HOUR = '") + sqlQuote(row.P_HOUR) + QStringLiteral("'")
-        + QStringLiteral(" AND PLAN_DAT.P_MIN= '") + sqlQuote(row.P_MIN) + QStringLiteral("';");
-}
-
 QString duplicateSql(const QString& date, const QString& trimmedDetail, const QString& hour, const QString& minute)
 {
     return QStringLiteral("SELECT") + QStringLiteral(" PLAN_DAT.* FROM PLAN_DAT")

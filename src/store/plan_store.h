@@ -22,8 +22,6 @@ struct PLAN_REC {
     qint16 P_IMPORTANCE = 0;
     QString P_PLACE;
     QString P_NOTICE;
-
-    friend bool operator==(const PLAN_REC&, const PLAN_REC&) = default;
     QString END_DATE{}; // "YYYY/MM/DD", the day it ends; an all-day appointment's last day
     QString END_HOUR{};
     QString END_MIN{};
@@ -69,7 +67,6 @@ QString countTodaySql(const QString& today);                       // today's ro
 QString purgeAtStartSql(const QString& today);                     // rows ended before today, at start-up
 QString purgeOnDemandSql(const QString& today);                    // rows ended before today, on request
 QString listTodaySql(const QString& today);                        // today's rows, for the list
-QString deleteSql(const PLAN_REC& row);                            // one appointment and its twins
 QString duplicateSql(const QString& date, const QString& trimmedDetail, const QString& hour,
                      const QString& minute);                       // the same appointment, if stored
 

@@ -67,8 +67,18 @@ void toVersion2(platform::Database& db)
     db.run(QStringLiteral("CREATE INDEX PLAN_DAT_UNTIL ON PLAN_DAT (END_DATE) WHERE END_DATE > P_DATE"));
 }
 
-// Version 3: repeating appointments kept as rules, their occurrences linked to them.
+// Version 3: each appointment's own reminder time (none: the settings' lead holds, as before),
+// and what the user did with each reminder, so a snooze or an acknowledgement outlives the program.
 void toVersion3(platform::Database& db)
+{
+    db.run(QStringLiteral("ALTER TABLE PLAN_DAT ADD COLUMN P_REMIND INTEGER"
+                          " CONSTRAINT P_REMIND_RANGE CHECK (P_REMIND BETWEEN -1 AND 10080)"));
+    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS REMINDER_STATE (ID INTEGER NOT NULL, OCCURRENCE TEXT NOT NULL, SNOOZED_UNTIL TEXT,"
+                          " ACKED INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (ID, OCCURRENCE)) STRICT"));
+}
+
+// Version 4: repeating appointments kept as rules, their occurrences linked to them.
+void toVersion4(platform::Database& db)
 {
     for (const char* column : {"SERIES_ID INTEGER", "RECURRENCE_ID TEXT NOT NULL DEFAULT ''",
                                "EXCEPTION INTEGER NOT NULL DEFAULT 0 CONSTRAINT EXCEPTION_FLAG CHECK (EXCEPTION IN (0, 1))"})
@@ -88,7 +98,7 @@ struct Step {
     int version;
     void (*apply)(platform::Database&);
 };
-constexpr Step kSteps[] = {{2, toVersion2}, {3, toVersion3}};
+constexpr Step kSteps[] = {{2, toVersion2}, {3, toVersion3}, {4, toVersion4}};
 static_assert(std::size(kSteps) > 0 && kSteps[std::size(kSteps) - 1].version == kSchemaVersion);
 
 // Every step, and then beforeChange, inside one transaction: all or nothing.
@@ -139,21 +149,33 @@ Opened openAppointments(const QString& path)
         result.notice = kNewerNotice;
         return result;
     }
+    // Read as it is into memory and brought forward there: the file is never changed.
+    const auto readOnlyCopy = [&db] {
+        std::unique_ptr<platform::Database> copy = platform::Database::copyInMemory(db);
+        migrate(*copy);
+        copy->refuseWrites(kReadOnlyOldRefusal);
+        return copy;
+    };
     if (!db.writable()) {
-        result.db = platform::Database::copyInMemory(db);
-        migrate(*result.db);
-        result.db->refuseWrites(kReadOnlyOldRefusal);
+        result.db = readOnlyCopy();
         return result;
     }
-    // The copy is taken under the write lock of the migration, so no other program changes the
-    // file in between.
-    migrateWith(db, [&path] {
-        const QString backup = path + QStringLiteral(".bak");
-        if (!QFile::exists(backup) && !QFile::copy(path, backup))
-            throw platform::Failure(QStringLiteral("古い版のデータベースの控え「%1」を作れないため、新しい版に移せません"
-                                                   "（ディスクがいっぱいか、フォルダーに書き込めません）。")
-                                        .arg(backup));
-    });
+    try {
+        // The copy is taken under the write lock of the migration, so no other program changes
+        // the file in between.
+        migrateWith(db, [&path] {
+            const QString backup = path + QStringLiteral(".bak");
+            if (!QFile::exists(backup) && !QFile::copy(path, backup))
+                throw platform::Failure(QStringLiteral("古い版のデータベースの控え「%1」を作れないため、新しい版に移せません"
+                                                       "（ディスクがいっぱいか、フォルダーに書き込めません）。")
+                                            .arg(backup));
+        });
+    } catch (const platform::Failure& failure) {
+        // Left as it was (a folder that cannot be written, a full disk): the appointments are
+        // still shown, and the user learns once why nothing can be changed.
+        result.db = readOnlyCopy();
+        result.notice = failure.description();
+    }
     return result;
 }
 

@@ -227,7 +227,8 @@ QString problem(const platform::HttpReply& reply)
         : s == 405 || s == 501   ? QStringLiteral("この URL は CalDAV のカレンダーではありません")
         : s == 409 || s == 400   ? QStringLiteral("サーバーが予定を受け付けませんでした")
         : s == 412               ? QStringLiteral("ほかの機器での変更と重なりました（もう一度同期してください）")
-        : s == 413 || s == 507   ? QStringLiteral("サーバーの容量が足りません")
+        : s == 413               ? QStringLiteral("予定が大きすぎてサーバーが受け付けません")
+        : s == 507               ? QStringLiteral("サーバーの容量が足りません")
         : s / 100 == 5           ? QStringLiteral("サーバーで障害が起きています（しばらくしてからやり直してください）")
                                  : QString();
     const QString status = QStringLiteral("サーバーの応答 %1 %2").arg(s).arg(reply.reason.left(100)).trimmed();

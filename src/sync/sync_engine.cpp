@@ -5,10 +5,9 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
+#include "store/reminder_state.h"
 #include "sync/mass_deletion.h"
 
-#include <QCryptographicHash>
-#include <QTimeZone>
 #include <QUuid>
 
 #include <algorithm>
@@ -32,116 +31,45 @@ const QString kNotAutomatically = QStringLiteral("\r自動の同期では削除�
 const QString kAskHere = QStringLiteral("\r削除してよろしいですか？\r（「いいえ」なら何も削除せず、予定はこちらに残します。）");
 const QString kAskThere = QStringLiteral("\r削除してよろしいですか？\r（「いいえ」ならサーバーの予定は消さず、"
                                          "次の同期でこちらに戻します。）");
+// What one event that did not go through says, once.
+const QString kRefused = QStringLiteral("%1をサーバーが受け付けませんでした（%2）。次の同期でもう一度送ります。");
+const QString kUnreadable = QStringLiteral("サーバーの予定「%1」を読めませんでした（%2）。こちらの予定はそのまま残しました。");
 
-const QString kUrlState = QStringLiteral("URL");
-const QString kTokenState = QStringLiteral("TOKEN");
-const QString kRowOf = store::rowColumns(QStringLiteral("p"));
-
-using store::digest;
-
-// An event that one row cannot stand for: a recurrence, or several events in one resource.
-// Its rows are never written back to it, so the series on the server stays whole.
-bool isSeries(const QByteArray& data)
-{
-    int events = 0;
-    bool inEvent = false;
-    for (const QByteArray& raw : data.split('\n')) {
-        if (raw.startsWith(' ') || raw.startsWith('\t')) // a folded line goes on with its property
-            continue;
-        const QByteArray line = raw.trimmed().toUpper();
-        if (line == "BEGIN:VEVENT") {
-            inEvent = true;
-            ++events;
-        } else if (line == "END:VEVENT") {
-            inEvent = false;
-        } else if (inEvent && (line.startsWith("RRULE") || line.startsWith("RDATE") || line.startsWith("RECURRENCE-ID"))) {
-            return true;
-        }
-    }
-    return events > 1;
-}
+bool ignoreTokens = false; // see setIgnoreTokensForTests
 
 bool succeeded(const platform::HttpReply& reply)
 {
     return reply.status / 100 == 2;
 }
 
-QString stateValue(platform::Database& db, const QString& name)
+// Where a refusal is noted: the row it was about.
+QString rowKey(qint64 id)
 {
-    const auto rows = db.query(QStringLiteral("SELECT VALUE FROM SYNC_STATE WHERE NAME = ?"), {name});
-    return rows.empty() ? QString() : rows.front().at(0).toString();
+    return QStringLiteral("row:%1").arg(id);
 }
 
-void setState(platform::Database& db, const QString& name, const QString& value)
+// An appointment as the user knows it: its subject and date.
+QString named(const store::PLAN_REC& rec)
 {
-    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_STATE (NAME, VALUE) VALUES (?, ?)"), {name, value});
+    return QStringLiteral("予定「%1」（%2）").arg(rec.P_DETAIL.left(40), rec.P_DATE);
 }
 
-void link(platform::Database& db, qint64 rowId, const QString& href, const store::PLAN_REC& rec)
+// Why an event that gave no appointment could not be read; empty when it was read and simply
+// has none from today on (past, cancelled).
+QString unreadable(const ical::ReadResult& read)
 {
-    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_LINK (ROW_ID, HREF, DAY, DIGEST) VALUES (?, ?, ?, ?)"),
-           {rowId, href, rec.P_DATE, digest(rec)});
-}
-
-void unlink(platform::Database& db, qint64 rowId)
-{
-    db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE ROW_ID = ?"), {rowId});
-}
-
-void keepItem(platform::Database& db, const QString& href, const QString& uid, const QByteArray& etag, bool series)
-{
-    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_ITEM (HREF, UID, ETAG, SERIES) VALUES (?, ?, ?, ?)"),
-           {href, uid, QString::fromLatin1(etag), int(series)});
-}
-
-// A row here with exactly these values that stands for no event yet: the same appointment,
-// made on both sides or sent before a crash let us note it.
-std::optional<qint64> unlinkedTwin(platform::Database& db, const store::PLAN_REC& r)
-{
-    const auto rows = db.query(
-        QStringLiteral("SELECT rowid FROM PLAN_DAT WHERE P_DATE = ? AND P_HOUR = ? AND P_MIN = ? AND P_DETAIL = ?"
-                       " AND P_IMPORTANCE = ? AND P_PLACE = ? AND P_NOTICE = ?"
-                       " AND rowid NOT IN (SELECT ROW_ID FROM SYNC_LINK) LIMIT 1"),
-        {r.P_DATE, r.P_HOUR, r.P_MIN, r.P_DETAIL, int(r.P_IMPORTANCE), r.P_PLACE, r.P_NOTICE});
-    return rows.empty() ? std::nullopt : std::optional<qint64>(rows.front().at(0).toLongLong());
-}
-
-// The rows linked to an event, with whether each was changed here since; rows deleted here
-// are not among them.
-std::vector<std::pair<store::StoredRow, bool>> linkedRows(platform::Database& db, const QString& href)
-{
-    std::vector<std::pair<store::StoredRow, bool>> result;
-    for (const platform::Row& row : db.query(QStringLiteral("SELECT l.DIGEST, ") + kRowOf
-                                                 + QStringLiteral(" FROM SYNC_LINK l JOIN PLAN_DAT p"
-                                                                  " ON p.rowid = l.ROW_ID WHERE l.HREF = ?"),
-                                             {href})) {
-        const store::StoredRow stored = store::storedRow({row.begin() + 1, row.end()});
-        result.emplace_back(stored, digest(stored.rec) != row.at(0).toString());
-    }
-    return result;
+    return read.refusedRules ? QStringLiteral("繰り返しの規則を読めません")
+        : read.oversized     ? QStringLiteral("予定が大きすぎます")
+        : read.unusable      ? QStringLiteral("件名か開始日時が読めません")
+        : read.notRead       ? QStringLiteral("読み取りが時間内に終わりませんでした")
+                             : QString();
 }
 
 } // namespace
 
-void prepareDatabase(platform::Database& db)
+void SyncEngine::setIgnoreTokensForTests(bool ignore)
 {
-    platform::Transaction t(db);
-    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_ITEM (HREF TEXT PRIMARY KEY, UID TEXT NOT NULL,"
-                          " ETAG TEXT NOT NULL, SERIES INTEGER NOT NULL)"));
-    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_LINK (ROW_ID INTEGER PRIMARY KEY, HREF TEXT NOT NULL,"
-                          " DAY TEXT NOT NULL, DIGEST TEXT NOT NULL)"));
-    db.run(QStringLiteral("CREATE INDEX IF NOT EXISTS SYNC_LINK_HREF ON SYNC_LINK (HREF)"));
-    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_STATE (NAME TEXT PRIMARY KEY, VALUE TEXT NOT NULL)"));
-    // A repeating appointment and the one resource it is on the server, with a digest of what was
-    // sent or taken, to see a change made here.
-    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_SERIES (SERIES_ID INTEGER PRIMARY KEY, HREF TEXT NOT NULL,"
-                          " DIGEST TEXT NOT NULL)"));
-    t.commit();
-}
-
-bool isPrepared(platform::Database& db)
-{
-    return db.hasTable(QStringLiteral("SYNC_LINK"));
+    ignoreTokens = ignore;
 }
 
 SyncEngine::SyncEngine(state::Module1& module, QObject* parent) : QObject(parent), m_module(module)
@@ -157,17 +85,19 @@ bool SyncEngine::start(const Account& account, Confirm confirm)
     m_running = true;
     m_account = account;
     m_confirm = std::move(confirm);
-    m_emptied = false;
-    m_keepRows = false;
     m_report = {};
     m_secondPass = false;
     // A sync cut short leaves nothing for the next one to take in: it asks the server again.
-    m_gone.clear();
+    m_listed = false;
+    m_listing.clear();
     m_fetched.clear();
     m_today = state::dateKey(platform::Clock::now().date());
     guarded([this] {
         if (!isPrepared(m_module.db()))
             throw platform::Failure(QStringLiteral("同期の準備ができていません。同期設定で保存してください"));
+        // Adds what a sec.mdb prepared by an older version lacks.
+        prepareDatabase(m_module.db());
+        m_refusedKeys = SyncStatus(m_module.db()).refusedKeys();
         request(describeCollection(m_account), [this](const platform::HttpReply& reply) { described(reply); });
     });
     return true;
@@ -300,78 +230,66 @@ void SyncEngine::takeDescription(const Multistatus& answer)
 {
     if (answer.responses.empty() || !answer.responses.front().calendar)
         throw platform::Failure(QStringLiteral("この URL はカレンダーではありません。CalDAV のカレンダーの URL を設定してください"));
-    platform::Database& db = m_module.db();
-    // Another calendar: nothing that was in step with the old one says anything about it.
-    if (stateValue(db, kUrlState) != m_account.calendar.toString()) {
-        platform::Transaction t(db);
-        for (const char* table : {"SYNC_LINK", "SYNC_ITEM", "SYNC_STATE", "SYNC_SERIES"})
-            db.run(QStringLiteral("DELETE FROM ") + QLatin1String(table));
-        setState(db, kUrlState, m_account.calendar.toString());
-        t.commit();
-    }
-    const QString token = answer.responses.front().syncToken;
+    SyncStatus status(m_module.db());
+    status.useCalendar(m_account.calendar.toString());
+    const QString token = ignoreTokens ? QString() : answer.responses.front().syncToken;
     m_tokens = !token.isEmpty();
-    if (m_tokens && token == stateValue(db, kTokenState))
-        localPass();
+    if (m_tokens && token == status.token())
+        planned(); // nothing changed there
     else
         listRemote();
 }
 
 void SyncEngine::listRemote()
 {
-    const QString token = stateValue(m_module.db(), kTokenState);
+    const QString token = SyncStatus(m_module.db()).token();
     request(m_tokens ? changesSince(m_account, token) : allEvents(m_account),
             [this](const platform::HttpReply& reply) { listed(reply); });
 }
 
 void SyncEngine::listed(const platform::HttpReply& reply)
 {
-    platform::Database& db = m_module.db();
-    const QString token = stateValue(db, kTokenState);
-    // A token the server no longer knows: start from the whole calendar.
-    if (m_tokens && !token.isEmpty() && (reply.status == 403 || reply.status == 409)
-        && reply.body.contains("valid-sync-token")) {
-        db.run(QStringLiteral("DELETE FROM SYNC_STATE WHERE NAME = ?"), {kTokenState});
+    SyncStatus status(m_module.db());
+    const QString token = status.token();
+    // A token the server no longer knows: start from the whole calendar. Xandikos answers
+    // such a token with 500, the others as RFC 6578 says.
+    if (m_tokens && !token.isEmpty()
+        && (((reply.status == 403 || reply.status == 409) && reply.body.contains("valid-sync-token")) || reply.status == 500)) {
+        status.forgetToken();
         return listRemote();
     }
     if (reply.status != 207)
         return fail(problem(reply));
-    offThread([this, body = reply.body, base = m_account.calendar]() -> std::function<void()> {
-        auto answer = std::make_shared<const Multistatus>(readMultistatus(body, base));
-        return [this, answer] { takeListing(*answer); };
-    });
-}
-
-void SyncEngine::takeListing(const Multistatus& answer)
-{
-    platform::Database& db = m_module.db();
-    const QString token = stateValue(db, kTokenState);
-    QHash<QString, QByteArray> known;
-    for (const platform::Row& row : db.query(QStringLiteral("SELECT HREF, ETAG FROM SYNC_ITEM")))
-        known.insert(row.at(0).toString(), row.at(1).toString().toLatin1());
     // A whole listing names every event there is: one it leaves out is gone.
     const bool whole = !m_tokens || token.isEmpty();
-    QSet<QString> listed;
-    QStringList wanted;
-    const QString own = m_account.calendar.path(QUrl::FullyDecoded);
-    for (const Response& r : answer.responses) {
-        if (r.href == own || !insideCalendar(m_account, r.href))
-            continue;
-        listed.insert(r.href);
-        if (r.status == 404)
-            m_gone.insert(r.href);
-        else if (r.etag.isEmpty() || !known.contains(r.href) || known.value(r.href) != r.etag)
-            wanted << r.href;
-    }
-    m_emptied = whole && listed.isEmpty() && !known.isEmpty();
-    if (whole)
-        for (auto it = known.cbegin(); it != known.cend(); ++it)
-            if (!listed.contains(it.key()))
-                m_gone.insert(it.key());
-    m_newToken = answer.syncToken;
-    for (qsizetype i = 0; i < wanted.size(); i += kFetchBatch)
-        request(fetch(m_account, wanted.mid(i, kFetchBatch)), [this](const platform::HttpReply& r) { fetched(r); });
-    afterAll([this] { applyRemote(); });
+    offThread([this, body = reply.body, account = m_account, whole]() -> std::function<void()> {
+        auto answer = std::make_shared<const Multistatus>(readMultistatus(body, account.calendar));
+        auto listing = std::make_shared<std::vector<Listed>>();
+        const QString own = account.calendar.path(QUrl::FullyDecoded);
+        for (const Response& r : answer->responses)
+            if (r.href != own && insideCalendar(account, r.href))
+                listing->push_back({r.href, r.etag, r.status == 404});
+        return [this, answer, listing, whole] {
+            m_listed = true;
+            m_whole = whole;
+            m_listing = std::move(*listing);
+            m_newToken = answer->syncToken;
+            m_fetched.clear();
+            PlanInput in;
+            in.listed = true;
+            in.whole = whole;
+            in.listing = m_listing;
+            in.remoteOnly = true;
+            SyncStatus(m_module.db()).load(in, false);
+            QStringList wanted;
+            for (const Action& a : plan(in).actions)
+                if (a.kind == Action::Fetch)
+                    wanted << a.href;
+            for (qsizetype i = 0; i < wanted.size(); i += kFetchBatch)
+                request(fetch(m_account, wanted.mid(i, kFetchBatch)), [this](const platform::HttpReply& r) { fetched(r); });
+            afterAll([this] { planned(); });
+        };
+    });
 }
 
 void SyncEngine::fetched(const platform::HttpReply& reply)
@@ -380,42 +298,64 @@ void SyncEngine::fetched(const platform::HttpReply& reply)
         return fail(problem(reply));
     const QDate today = QDate::fromString(m_today, QStringLiteral("yyyy/MM/dd"));
     offThread([this, body = reply.body, account = m_account, today]() -> std::function<void()> {
-        auto gone = std::make_shared<QStringList>();
-        auto taken = std::make_shared<std::vector<std::pair<Response, std::vector<ical::ImportedRow>>>>();
+        auto taken = std::make_shared<std::vector<std::pair<QString, Fetched>>>();
         for (const Response& r : readMultistatus(body, account.calendar).responses) {
             if (!insideCalendar(account, r.href))
                 continue;
-            if (r.status == 404) {
-                *gone << r.href;
-                continue;
-            }
-            std::vector<ical::ImportedRow> rows;
+            Fetched f;
+            f.etag = r.etag;
+            f.gone = r.status == 404;
             try {
-                rows = ical::readCalendar(r.data, today).rows;
-            } catch (const platform::Failure&) {
-                // Not a calendar we can read: it holds no appointment for us, and is not fetched
-                // again until it changes.
+                if (!f.gone) {
+                    const ical::ReadResult read = ical::readCalendar(r.data, today);
+                    f.rows = read.rows;
+                    f.uid = f.rows.empty() ? QString() : f.rows.front().uid;
+                    f.series = isSeries(r.data);
+                    // One event, one row: it keeps the event's UID and text, to be written back.
+                    // An instance of a series never goes back to the series.
+                    if (f.rows.size() == 1 && !f.rows.front().recurring)
+                        f.data = r.data;
+                    if (f.rows.empty())
+                        f.unreadable = unreadable(read);
+                }
+            } catch (const platform::Failure& e) {
+                f.unreadable = e.description();
             }
-            taken->emplace_back(r, std::move(rows));
+            taken->emplace_back(r.href, std::move(f));
         }
-        return [this, gone, taken] {
-            for (const QString& href : std::as_const(*gone))
-                m_gone.insert(href);
-            std::move(taken->begin(), taken->end(), std::back_inserter(m_fetched));
+        return [this, taken] {
+            for (auto& [href, f] : *taken)
+                m_fetched.insert(href, std::move(f));
         };
     });
 }
 
-void SyncEngine::applyRemote()
+PlanInput SyncEngine::input()
 {
-    platform::Database& db = m_module.db();
-    const int here = db.query(QStringLiteral("SELECT COUNT(*) FROM PLAN_DAT")).front().at(0).toInt();
-    const SyncReport before = m_report;
-    int deleting = 0;
-    if (!takeIn(false, [&](int d) { return !massDeletion(deleting = d, here, m_emptied); })) {
-        // Taken back: the server may have lost the calendar rather than the user deleted it.
-        m_report = before;
-        const QString what = (m_emptied ? kEmptied : QString()) + kDeletingHere.arg(deleting).arg(here);
+    PlanInput in;
+    in.calendarPath = m_account.calendar.path(QUrl::FullyDecoded);
+    in.today = m_today;
+    in.listed = m_listed;
+    in.whole = m_whole;
+    in.listing = std::move(m_listing);
+    in.fetched = std::move(m_fetched);
+    in.fetchDone = true;
+    in.remoteOnly = m_secondPass;
+    SyncStatus(m_module.db()).load(in, true);
+    m_listing.clear();
+    m_fetched.clear();
+    return in;
+}
+
+void SyncEngine::planned()
+{
+    PlanInput in = input();
+    Plan p = plan(in);
+    // The server may have lost the calendar rather than the user deleted it.
+    const int deleting = p.count(Action::DeleteHere);
+    const int here = int(in.rows.size());
+    if (massDeletion(deleting, here, p.emptied)) {
+        const QString what = (p.emptied ? kEmptied : QString()) + kDeletingHere.arg(deleting).arg(here);
         if (!m_confirm) {
             // Nothing is taken in, not even the token: the next sync the user starts asks.
             m_report.failure = what + kNotAutomatically;
@@ -424,147 +364,96 @@ void SyncEngine::applyRemote()
         const bool yes = m_confirm(what + kAskHere);
         if (!m_running)
             return;
-        takeIn(!yes, [](int) { return true; });
+        if (!yes) {
+            in.keepRows = true;
+            p = plan(in);
+        }
     }
-    m_gone.clear();
-    m_fetched.clear();
+    takeIn(p);
     if (m_secondPass)
         finish();
     else
-        localPass();
+        send(p);
 }
 
 // All that the server told goes in together with its token, or nothing does and the next sync
-// asks again. It goes in when acceptable agrees to the rows it deletes here; with keepRows none
-// are: they stay linked to their events, so that they are neither sent again as new events nor
-// doubled when the server gets the same events back.
-bool SyncEngine::takeIn(bool keepRows, const std::function<bool(int deleting)>& acceptable)
+// asks again.
+void SyncEngine::takeIn(const Plan& plan)
 {
     platform::Database& db = m_module.db();
+    SyncStatus status(db);
     platform::Transaction t(db);
-    m_keepRows = keepRows;
-    const int deletedBefore = m_report.deleted;
-    for (const QString& href : std::as_const(m_gone))
-        removeItem(db, href);
-    for (const auto& [item, rows] : m_fetched)
-        replaceItem(db, item, rows);
-    if (m_tokens)
-        setState(db, kTokenState, m_newToken);
-    if (!acceptable(m_report.deleted - deletedBefore))
-        return false;
-    t.commit();
-    return true;
-}
-
-// The rows of an event are replaced as a group by the server's version: a row that matches one
-// of the new rows exactly stays as it is; a row changed here since the last sync is kept apart
-// (a conflict: it goes to the server as an event of its own); the others make way.
-void SyncEngine::replaceItem(platform::Database& db, const Response& item, const std::vector<ical::ImportedRow>& rows)
-{
-    if (takeSeries(db, item))
-        return;
-    auto here = linkedRows(db, item.href);
-    db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {item.href});
-    for (const ical::ImportedRow& row : rows) {
-        const auto match = std::find_if(here.begin(), here.end(), [&](const auto& h) { return store::sameAppointment(h.first.rec, row.rec); });
-        qint64 id = 0;
-        if (match != here.end()) {
-            id = match->first.id;
-            here.erase(match);
-        } else if (const auto twin = unlinkedTwin(db, row.rec)) {
-            id = *twin;
-        } else {
-            // One event, one row: it keeps the event's UID and text, to be written back. An
-            // instance of a series gets a UID of its own (it never goes back to the series).
-            const bool single = rows.size() == 1 && !row.recurring;
-            id = single ? store::insert(db, row.rec, row.uid, item.data) : store::insert(db, row.rec);
+    for (const Action& a : plan.actions) {
+        switch (a.kind) {
+        case Action::Forget:
+            status.forget(a.href);
+            if (m_refusedKeys.contains(a.href))
+                status.accepted(a.href);
+            break;
+        case Action::Remember:
+            status.remember(a.href, a.uid, a.etag, a.series);
+            if (m_refusedKeys.contains(a.href))
+                status.accepted(a.href);
+            break;
+        case Action::Link:
+            status.link(a.rowId, a.href, a.rec);
+            if (!a.source.isEmpty())
+                status.takeEvent(a.rowId, a.uid, a.source);
+            // An alarm the server's event has sets the reminder time; none leaves the one chosen here.
+            if (a.remind)
+                store::setReminderLead(db, a.rowId, a.remind);
+            break;
+        case Action::TakeIn: {
+            const qint64 id = store::insert(db, a.rec, a.source.isEmpty() ? QString() : a.uid, a.source);
+            status.link(id, a.href, a.rec);
+            if (a.remind)
+                store::setReminderLead(db, id, a.remind);
             ++m_report.received;
+            break;
         }
-        // The event as the server has it now, to be written back from: a change there that the
-        // row does not show (an attendee more) must not be undone by the next change here.
-        if (rows.size() == 1 && !row.recurring)
-            db.run(QStringLiteral("UPDATE PLAN_DAT SET UID = ?, SOURCE = ? WHERE ID = ?"),
-                   {row.uid, QString::fromUtf8(item.data), id});
-        link(db, id, item.href, row.rec);
-    }
-    for (const auto& [stored, changedHere] : here) {
-        if (changedHere) {
-            ++m_report.conflicts;
-        } else if (m_keepRows) {
-            link(db, stored.id, item.href, stored.rec);
-            ++m_report.spared;
-        } else {
-            db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE rowid = ?"), {stored.id});
+        case Action::DeleteHere:
+            store::remove(db, a.rowId);
             ++m_report.deleted;
+            break;
+        case Action::KeepBoth:
+            ++m_report.conflicts;
+            break;
+        case Action::Spare:
+            status.link(a.rowId, a.href, a.rec);
+            ++m_report.spared;
+            break;
+        case Action::Unreadable:
+            ++m_report.refused;
+            if (status.refused(a.href, a.reason))
+                m_report.told << kUnreadable.arg(a.href.section(u'/', -1).left(60), a.reason);
+            break;
+        default:
+            break;
         }
     }
-    keepItem(db, item.href, rows.empty() ? QString() : rows.front().uid, item.etag, isSeries(item.data));
+    if (m_tokens && m_listed)
+        status.setToken(m_newToken);
+    t.commit();
+    m_listed = false;
 }
 
-// An event gone from the server takes its rows here with it, except those changed here since:
-// they stay, and go to the server again as events of their own.
-// With m_keepRows the rows stay too, and their links with them.
-void SyncEngine::removeItem(platform::Database& db, const QString& href)
-{
-    if (removeSeries(db, href))
-        return;
-    for (const auto& [stored, changedHere] : linkedRows(db, href)) {
-        if (changedHere) {
-            ++m_report.conflicts;
-        } else if (m_keepRows) {
-            ++m_report.spared;
-        } else {
-            db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE rowid = ?"), {stored.id});
-            ++m_report.deleted;
-        }
-    }
-    if (!m_keepRows)
-        db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {href});
-    db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
-}
-
-void SyncEngine::localPass()
+void SyncEngine::send(const Plan& plan)
 {
     platform::Database& db = m_module.db();
-    m_takenHrefs.clear();
-    for (const platform::Row& row : db.query(QStringLiteral("SELECT HREF FROM SYNC_ITEM")))
-        m_takenHrefs.insert(row.at(0).toString());
-    struct Linked {
-        store::StoredRow row;
-        QString href, uid;
-        QByteArray etag;
-    };
-    std::vector<Linked> changed, gone;
+    SyncStatus status(db);
+    std::vector<const Action*> gone;
     {
         platform::Transaction t(db);
-        const auto links = db.query(QStringLiteral("SELECT l.ROW_ID, l.HREF, l.DAY, l.DIGEST, i.UID, i.ETAG, i.SERIES, ")
-                                    + kRowOf
-                                    + QStringLiteral(" FROM SYNC_LINK l JOIN SYNC_ITEM i ON i.HREF = l.HREF"
-                                                     " LEFT JOIN PLAN_DAT p ON p.rowid = l.ROW_ID"));
-        for (const platform::Row& row : links) {
-            const qint64 rowId = row.at(0).toLongLong();
-            const bool series = row.at(6).toInt() != 0;
-            Linked l{store::storedRow({row.begin() + 7, row.end()}), row.at(1).toString(), row.at(4).toString(),
-                     row.at(5).toString().toLatin1()};
-            if (row.at(7).isNull()) {
-                // Deleted here. A row dated before today went with the purge of past rows, and an
-                // instance of a series goes here only: the server keeps the event in both cases.
-                if (row.at(2).toString() < m_today || series)
-                    unlink(db, rowId);
-                else
-                    gone.push_back({{rowId, {}}, l.href, l.uid, l.etag});
-            } else if (digest(l.row.rec) != row.at(3).toString()) {
-                // Changed here. A changed instance of a series becomes an event of its own.
-                if (series)
-                    unlink(db, rowId);
-                else
-                    changed.push_back(l);
-            }
+        for (const Action& a : plan.actions) {
+            if (a.kind == Action::Unlink)
+                status.unlink(a.rowId);
+            else if (a.kind == Action::DeleteThere && insideCalendar(m_account, a.href)) // noted by an older version that did not look
+                gone.push_back(&a);
         }
         t.commit();
     }
-    if (massDeletion(int(gone.size()), int(m_takenHrefs.size()), false)) {
-        const QString what = kDeletingThere.arg(gone.size()).arg(m_takenHrefs.size());
+    if (massDeletion(int(gone.size()), plan.eventsThere, false)) {
+        const QString what = kDeletingThere.arg(gone.size()).arg(plan.eventsThere);
         if (!m_confirm) {
             // The links stay: the next sync the user starts asks.
             m_report.failure = what + kNotAutomatically;
@@ -575,11 +464,9 @@ void SyncEngine::localPass()
             // The server's version stands: forgetting the events and the token makes the next
             // listing a whole one, which brings them back here.
             platform::Transaction t(db);
-            for (const Linked& l : gone) {
-                unlink(db, l.row.id);
-                db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {l.href});
-            }
-            db.run(QStringLiteral("DELETE FROM SYNC_STATE WHERE NAME = ?"), {kTokenState});
+            for (const Action* a : gone)
+                status.forget(a->href);
+            status.forgetToken();
             t.commit();
             m_report.sparedThere = int(gone.size());
             gone.clear();
@@ -587,19 +474,14 @@ void SyncEngine::localPass()
         if (!m_running)
             return;
     }
-    // Rows before today are not sent: the server would hold them, and the purge would take
-    // them from here.
-    for (const platform::Row& row : db.query(QStringLiteral("SELECT ") + kRowOf
-                                             + QStringLiteral(" FROM PLAN_DAT p WHERE p.P_DATE >= ?"
-                                                              " AND p.rowid NOT IN (SELECT ROW_ID FROM SYNC_LINK)"
-                                                              " AND p.SERIES_ID IS NULL"), // a series goes whole
-                                             {m_today}))
-        create(store::storedRow(row), false);
-    sendSeries();
-    for (const Linked& l : changed)
-        change(l.row, l.href, l.uid, l.etag);
-    for (const Linked& l : gone)
-        remove(l.row.id, l.href, l.etag);
+    for (const Action& a : plan.actions) {
+        if (a.kind == Action::PutNew)
+            create(a, false);
+        else if (a.kind == Action::PutChanged && insideCalendar(m_account, a.href))
+            change(a);
+    }
+    for (const Action* a : gone)
+        remove(*a);
     afterAll([this] {
         flushRecords();
         // With sync tokens, one more listing takes in our own changes, so that the next sync
@@ -613,14 +495,35 @@ void SyncEngine::localPass()
     });
 }
 
+// A refusal of the server's that is about this one event (a 4xx other than 401, or a 5xx other
+// than the server or a gateway being away): noted, told once, and the sync goes on without it.
+// false for one that ends the sync.
+bool SyncEngine::refusedOne(const platform::HttpReply& reply, const QString& key, const QString& what)
+{
+    const int s = reply.status;
+    if (!reply.failure.isEmpty() || s == 401 || (s / 100 != 4 && s / 100 != 5) || s == 502 || s == 503 || s == 504)
+        return false;
+    ++m_report.refused;
+    const QString reason = problem(reply);
+    if (SyncStatus(m_module.db()).refused(key, reason))
+        m_report.told << kRefused.arg(what, reason);
+    return true;
+}
+
 std::optional<QByteArray> SyncEngine::eventBody(const store::StoredRow& row, const QString& uid)
 {
+    std::optional<int> remind;
+    try {
+        remind = store::reminderLead(m_module.db(), row.id);
+    } catch (const platform::Failure&) {
+        // Sent without its own alarm: the calendar's readers then remind as they would.
+    }
     try {
         // An event another program wrote goes back as it was, with only what changed here replaced.
         const QByteArray source = store::sourceOf(m_module.db(), row.id);
         if (!source.isEmpty())
-            return ical::keptCalendar(source, row.rec, uid, platform::Clock::now());
-        return ical::calendarText(ical::eventText(row.rec, uid, platform::Clock::now()));
+            return ical::keptCalendar(source, row.rec, uid, platform::Clock::now(), remind);
+        return ical::calendarText(ical::eventText(row.rec, uid, platform::Clock::now(), remind));
     } catch (const platform::Failure&) {
         // A row whose date or time cannot be read stays here and is counted, not sent.
         ++m_report.unsendable;
@@ -628,224 +531,90 @@ std::optional<QByteArray> SyncEngine::eventBody(const store::StoredRow& row, con
     }
 }
 
-void SyncEngine::create(const store::StoredRow& row, bool freshUid)
+void SyncEngine::create(const Action& a, bool freshUid)
 {
-    // The appointment's own UID, unless an event here has it already or the server refused it:
-    // then a new one.
-    QString uid = row.uid;
-    if (freshUid || m_takenHrefs.contains(hrefFor(m_account, uid)))
+    // The row's own UID, unless an event there has it already or the server refused it: then
+    // one of its own.
+    QString uid = a.uid;
+    if (freshUid || uid.isEmpty())
         uid = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral("@meridocal");
     const QString href = hrefFor(m_account, uid);
-    m_takenHrefs.insert(href);
-    const std::optional<QByteArray> body = eventBody(row, uid);
+    const std::optional<QByteArray> body = eventBody({a.rowId, a.rec}, uid);
     if (!body)
         return;
-    request(put(m_account, href, *body, {}), [this, row, uid, href, freshUid](const platform::HttpReply& reply) {
+    request(put(m_account, href, *body, {}), [this, a, uid, href, freshUid](const platform::HttpReply& reply) {
+        const QString key = rowKey(a.rowId);
         if (succeeded(reply)) {
             ++m_report.sent;
-            record([=](platform::Database& db) {
-                keepItem(db, href, uid, reply.etag, false);
-                link(db, row.id, href, row.rec);
-                // The server had its UID already: from now on it goes by the new one everywhere.
-                if (uid != row.uid)
-                    db.run(QStringLiteral("UPDATE PLAN_DAT SET UID = ? WHERE ID = ?"), {uid, row.id});
+            record([=, accepted = m_refusedKeys.contains(key)](SyncStatus& s) {
+                s.remember(href, uid, reply.etag, false);
+                s.link(a.rowId, href, a.rec);
+                if (uid != a.uid)
+                    s.sentAs(a.rowId, uid);
+                if (accepted)
+                    s.accepted(key);
             });
-        } else if ((reply.status == 412 || reply.status == 409) && !freshUid) {
-            create(row, true);
-        } else {
+        } else if ((reply.status == 412 || reply.status == 409 || reply.status == 403) && !freshUid) {
+            // Another event has the UID (servers answer that with any of the three).
+            create(a, true);
+        } else if (!refusedOne(reply, key, named(a.rec))) {
             fail(problem(reply));
         }
     });
 }
 
-void SyncEngine::change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag)
+void SyncEngine::change(const Action& a)
 {
-    if (!insideCalendar(m_account, href)) // noted by an older version that did not look
-        return;
-    const std::optional<QByteArray> body = eventBody(row, uid);
+    const std::optional<QByteArray> body = eventBody({a.rowId, a.rec}, a.uid);
     if (!body)
         return;
-    request(put(m_account, href, *body, etag), [this, row, href, body](const platform::HttpReply& reply) {
+    request(put(m_account, a.href, *body, a.etag), [this, a, body](const platform::HttpReply& reply) {
+        const QString key = rowKey(a.rowId);
         if (succeeded(reply)) {
             ++m_report.sent;
-            record([=](platform::Database& db) {
-                db.run(QStringLiteral("UPDATE SYNC_ITEM SET ETAG = ? WHERE HREF = ?"), {QString::fromLatin1(reply.etag), href});
-                link(db, row.id, href, row.rec);
-                // What the server holds now, so the next change raises SEQUENCE again from there.
-                db.run(QStringLiteral("UPDATE PLAN_DAT SET SOURCE = ? WHERE ID = ? AND SOURCE IS NOT NULL"),
-                       {QString::fromUtf8(*body), row.id});
+            record([=, accepted = m_refusedKeys.contains(key)](SyncStatus& s) {
+                s.setEtag(a.href, reply.etag);
+                s.link(a.rowId, a.href, a.rec);
+                s.sent(a.rowId, *body);
+                if (accepted)
+                    s.accepted(key);
             });
         } else if (reply.status == 412 || reply.status == 404) {
             // Changed or deleted there too: the row goes its own way and is sent as a new event;
             // the server's version comes with the next listing.
             ++m_report.conflicts;
-            record([id = row.id](platform::Database& db) { unlink(db, id); });
-        } else {
+            record([id = a.rowId](SyncStatus& s) { s.unlink(id); });
+        } else if (!refusedOne(reply, key, named(a.rec))) {
             fail(problem(reply));
         }
     });
 }
 
-void SyncEngine::remove(qint64 rowId, const QString& href, const QByteArray& etag)
+void SyncEngine::remove(const Action& a)
 {
-    if (!insideCalendar(m_account, href))
-        return;
-    request(calsync::remove(m_account, href, etag), [this, rowId, href](const platform::HttpReply& reply) {
+    request(calsync::remove(m_account, a.href, a.etag), [this, a](const platform::HttpReply& reply) {
+        const QString key = rowKey(a.rowId);
         if (succeeded(reply) || reply.status == 404) {
             m_report.sent += reply.status != 404;
-            record([=](platform::Database& db) {
-                unlink(db, rowId);
-                db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
+            record([=, accepted = m_refusedKeys.contains(key)](SyncStatus& s) {
+                s.unlink(a.rowId);
+                s.forgetItem(a.href);
+                if (accepted)
+                    s.accepted(key);
             });
         } else if (reply.status == 412) {
             // Changed there since: the server's version wins and comes back with the next listing.
             ++m_report.conflicts;
-        } else {
+        } else if (!refusedOne(reply, key, QStringLiteral("%1 の予定の削除").arg(a.day))) {
             fail(problem(reply));
         }
     });
-}
-
-// A series goes to the server as one resource: its rule, its exclusions and its changed
-// occurrences, never as events of its own for its rows.
-namespace {
-
-std::vector<std::pair<QString, store::PLAN_REC>> exceptionsOf(platform::Database& db, qint64 seriesId)
-{
-    std::vector<std::pair<QString, store::PLAN_REC>> result;
-    for (const platform::Row& v : db.query(QStringLiteral("SELECT ") + store::kRowColumns
-                                               + QStringLiteral(", RECURRENCE_ID FROM PLAN_DAT WHERE SERIES_ID = ? AND EXCEPTION = 1"
-                                                                " ORDER BY RECURRENCE_ID"),
-                                           {seriesId}))
-        result.emplace_back(v.back().toString(), store::storedRow(v).rec);
-    return result;
-}
-
-// The series as one resource body, stamped now or (for its digest) at a fixed moment.
-QByteArray seriesBody(platform::Database& db, const store::Series& series, const QDateTime& stamp)
-{
-    ical::ZoneTexts zones;
-    const QByteArray events = ical::seriesText(series, exceptionsOf(db, series.id), stamp, zones);
-    QByteArray zoneText;
-    for (const QByteArray& zone : std::as_const(zones))
-        zoneText += zone;
-    return ical::calendarText(zoneText + events);
-}
-
-QString seriesDigest(platform::Database& db, const store::Series& series)
-{
-    return QString::fromLatin1(
-        QCryptographicHash::hash(seriesBody(db, series, QDateTime(QDate(2000, 1, 1), QTime(0, 0), QTimeZone::utc())),
-                                 QCryptographicHash::Sha1)
-            .toHex());
-}
-
-} // namespace
-
-void SyncEngine::sendSeries()
-{
-    platform::Database& db = m_module.db();
-    QHash<qint64, std::pair<QString, QString>> linked; // series id: href, digest
-    for (const platform::Row& v : db.query(QStringLiteral("SELECT SERIES_ID, HREF, DIGEST FROM SYNC_SERIES")))
-        linked.insert(v.at(0).toLongLong(), {v.at(1).toString(), v.at(2).toString()});
-    for (const store::Series& series : store::allSeries(db)) {
-        const QString digest = seriesDigest(db, series);
-        const auto link = linked.constFind(series.id);
-        if (link != linked.cend() && link->second == digest)
-            continue;
-        const QString href = link != linked.cend() ? link->first : hrefFor(m_account, series.uid);
-        if (!insideCalendar(m_account, href))
-            continue;
-        QByteArray etag;
-        if (link != linked.cend())
-            for (const platform::Row& v : db.query(QStringLiteral("SELECT ETAG FROM SYNC_ITEM WHERE HREF = ?"), {href}))
-                etag = v.at(0).toString().toLatin1();
-        const QByteArray body = seriesBody(db, series, platform::Clock::now());
-        request(put(m_account, href, body, etag), [this, id = series.id, uid = series.uid, href, digest, body](const platform::HttpReply& reply) {
-            if (succeeded(reply)) {
-                ++m_report.sent;
-                record([=](platform::Database& db) {
-                    keepItem(db, href, uid, reply.etag, true);
-                    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_SERIES (SERIES_ID, HREF, DIGEST) VALUES (?, ?, ?)"),
-                           {id, href, digest});
-                    db.run(QStringLiteral("UPDATE PLAN_SERIES SET SOURCE = ? WHERE ID = ?"), {QString::fromUtf8(body), id});
-                });
-            } else if (reply.status == 412 || reply.status == 409) {
-                // Changed there too: the server's version comes with the next listing.
-                ++m_report.conflicts;
-            } else {
-                fail(problem(reply));
-            }
-        });
-    }
-    // A series deleted here goes from the server as well.
-    for (auto it = linked.cbegin(); it != linked.cend(); ++it)
-        if (!store::findSeries(db, it.key()))
-            for (const platform::Row& v : db.query(QStringLiteral("SELECT ETAG FROM SYNC_ITEM WHERE HREF = ?"), {it->first}))
-                request(calsync::remove(m_account, it->first, v.at(0).toString().toLatin1()),
-                        [this, id = it.key(), href = it->first](const platform::HttpReply& reply) {
-                            if (succeeded(reply) || reply.status == 404) {
-                                m_report.sent += reply.status != 404;
-                                record([=](platform::Database& db) {
-                                    db.run(QStringLiteral("DELETE FROM SYNC_SERIES WHERE SERIES_ID = ?"), {id});
-                                    db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
-                                });
-                            } else if (reply.status != 412) {
-                                fail(problem(reply));
-                            }
-                        });
-}
-
-// The server's version of a series of ours: its rule and texts are taken, its rows from today
-// made again, and the occurrences changed there become its exceptions; those changed here stay
-// where the new rule still gives their date.
-bool SyncEngine::takeSeries(platform::Database& db, const Response& item)
-{
-    const auto linked = db.query(QStringLiteral("SELECT SERIES_ID FROM SYNC_SERIES WHERE HREF = ?"), {item.href});
-    if (linked.empty())
-        return false;
-    const qint64 id = linked.front().at(0).toLongLong();
-    const QDate today = QDate::fromString(m_today, QStringLiteral("yyyy/MM/dd"));
-    ical::ReadResult read;
-    try {
-        read = ical::readCalendar(item.data, today, true);
-    } catch (const platform::Failure&) {
-    }
-    if (read.series.empty())
-        return false;
-    store::Series series = read.series.front();
-    series.id = id;
-    series.source = item.data;
-    store::updateSeries(db, series);
-    store::remakeSeries(db, series, today);
-    for (const ical::ImportedRow& row : read.rows)
-        if (!row.recurrenceId.isEmpty() && row.uid == series.uid)
-            store::takeException(db, id, row.recurrenceId, row.rec);
-    db.run(QStringLiteral("UPDATE SYNC_SERIES SET DIGEST = ? WHERE SERIES_ID = ?"), {seriesDigest(db, series), id});
-    keepItem(db, item.href, series.uid, item.etag, true);
-    ++m_report.received;
-    return true;
-}
-
-bool SyncEngine::removeSeries(platform::Database& db, const QString& href)
-{
-    const auto linked = db.query(QStringLiteral("SELECT SERIES_ID FROM SYNC_SERIES WHERE HREF = ?"), {href});
-    if (linked.empty())
-        return false;
-    const qint64 id = linked.front().at(0).toLongLong();
-    if (!m_keepRows) {
-        m_report.deleted += db.run(QStringLiteral("DELETE FROM PLAN_DAT WHERE SERIES_ID = ?"), {id});
-        db.run(QStringLiteral("DELETE FROM PLAN_SERIES WHERE ID = ?"), {id});
-        db.run(QStringLiteral("DELETE FROM SYNC_SERIES WHERE SERIES_ID = ?"), {id});
-        db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
-    }
-    return true;
 }
 
 // A result of the server's is noted in sec.mdb a little later, with others. Losing one (a crash,
 // a failed write) is safe: the next listing shows the event again, and a row here with exactly
 // its values is linked to it instead of being added twice.
-void SyncEngine::record(std::function<void(platform::Database&)> change)
+void SyncEngine::record(std::function<void(SyncStatus&)> change)
 {
     m_records.push_back(std::move(change));
     if (m_records.size() >= kRecordBatch)
@@ -857,9 +626,10 @@ void SyncEngine::flushRecords()
     if (m_records.empty())
         return;
     platform::Database& db = m_module.db();
+    SyncStatus status(db);
     platform::Transaction t(db);
     for (const auto& change : m_records)
-        change(db);
+        change(status);
     t.commit();
     m_records.clear();
 }

@@ -3,6 +3,7 @@
 #include "ical/ical_conversion.h"
 #include "sync/caldav.h"
 #include "store/plan_store.h"
+#include "sync/sync_status.h"
 
 #include <QObject>
 #include <QSet>
@@ -13,18 +14,11 @@
 #include <optional>
 #include <vector>
 
-// Two-way sync of PLAN_DAT with a CalDAV calendar. Beside PLAN_DAT, sec.mdb remembers what was
-// in step with the server at the last sync: each event seen there (SYNC_ITEM: href, UID, ETag,
-// whether it is a series), each row that stands for one (SYNC_LINK: its id, href, its date and a
-// digest of its seven values) and the server's sync token (SYNC_STATE). Each sync compares both
-// sides with that memory, so that a sync cut short at any point, by a crash or a dropped
+// Two-way sync of PLAN_DAT with a CalDAV calendar. What sec.mdb remembers of the last sync
+// (sync_status.h) and what each side holds now make a plan (sync_planner.h); the engine carries
+// it out over the network, so that a sync cut short at any point, by a crash or a dropped
 // connection, neither loses nor doubles an appointment: the next one finds where it stopped.
 namespace calsync {
-
-// Makes the tables of that memory when they are missing; PLAN_DAT is not touched. A database
-// without them works as before, with no sync.
-void prepareDatabase(platform::Database& db);
-bool isPrepared(platform::Database& db);
 
 struct SyncReport {
     int sent = 0;      // events created, changed or deleted on the server
@@ -34,6 +28,8 @@ struct SyncReport {
     int unsendable = 0; // rows whose date or time cannot be read, left here
     int spared = 0;      // appointments here the server would have taken all at once: kept
     int sparedThere = 0; // events on the server whose rows went here all at once: kept there
+    int refused = 0;     // events the server refused or we cannot read: tried again next time
+    QStringList told;    // of those, the ones not told before, each by its subject and date and why
     QString failure;   // why the sync ended early, in words for the user; empty when it went through
 };
 
@@ -51,6 +47,9 @@ public:
     // Ends a running sync at once, keeping what the server has confirmed; finished() does not come.
     void stop();
     bool isRunning() const { return m_running; }
+    // The listing without sync tokens (calendar-query), also where the server offers them: for
+    // the tests, which have no server without them.
+    static void setIgnoreTokensForTests(bool ignore);
     const SyncReport& report() const { return m_report; }
 
 signals:
@@ -76,22 +75,17 @@ private:
     void takeDescription(const Multistatus& answer);
     void listRemote();
     void listed(const platform::HttpReply& reply);
-    void takeListing(const Multistatus& answer);
     void fetched(const platform::HttpReply& reply);
-    void applyRemote();
-    bool takeIn(bool keepRows, const std::function<bool(int deleting)>& acceptable);
-    void replaceItem(platform::Database& db, const Response& item, const std::vector<ical::ImportedRow>& rows);
-    void removeItem(platform::Database& db, const QString& href);
-    void localPass();
-    // Repeating appointments, each one resource: sent whole, taken whole.
-    void sendSeries();
-    bool takeSeries(platform::Database& db, const Response& item);
-    bool removeSeries(platform::Database& db, const QString& href);
-    void create(const store::StoredRow& row, bool freshUid);
-    void change(const store::StoredRow& row, const QString& href, const QString& uid, const QByteArray& etag);
-    void remove(qint64 rowId, const QString& href, const QByteArray& etag);
+    void planned();
+    PlanInput input();
+    void takeIn(const Plan& plan);
+    void send(const Plan& plan);
+    void create(const Action& a, bool freshUid);
+    void change(const Action& a);
+    void remove(const Action& a);
+    bool refusedOne(const platform::HttpReply& reply, const QString& key, const QString& what);
     std::optional<QByteArray> eventBody(const store::StoredRow& row, const QString& uid);
-    void record(std::function<void(platform::Database&)> change);
+    void record(std::function<void(SyncStatus&)> change);
     void flushRecords();
 
     state::Module1& m_module;
@@ -103,16 +97,16 @@ private:
     QString m_today;
     bool m_tokens = false;     // the server keeps sync tokens
     bool m_secondPass = false; // listing again to take in our own changes
+    bool m_listed = false;     // the server was asked what changed
+    bool m_whole = false;
     QString m_newToken;
-    bool m_emptied = false;  // a whole listing came back empty although events were in step
-    bool m_keepRows = false; // the user said no to a mass deletion here
-    std::vector<std::pair<Response, std::vector<ical::ImportedRow>>> m_fetched;
-    QSet<QString> m_gone;
-    QSet<QString> m_takenHrefs;
+    std::vector<Listed> m_listing;
+    QHash<QString, Fetched> m_fetched;
+    QSet<QString> m_refusedKeys; // noted as refused before this sync
     std::deque<Job> m_queue;
     int m_inFlight = 0;
     std::function<void()> m_whenDrained;
-    std::vector<std::function<void(platform::Database&)>> m_records;
+    std::vector<std::function<void(SyncStatus&)>> m_records;
     int m_generation = 0; // a stopped sync's work still in the worker is dropped when it ends
     // Last, so that it is gone first: its destructor waits for the work in flight.
     QThreadPool m_worker;

@@ -18,6 +18,19 @@ const QString kConflicts = QStringLiteral("両方で変更されていた予定 
 const QString kUnsendable = QStringLiteral("日付か時刻の読めない予定 %1件は送れませんでした。");
 const QString kSpared = QStringLiteral("削除しなかった予定 %1件は、こちらに残しました。");
 const QString kSparedThere = QStringLiteral("サーバーの予定 %1件は削除せず、次の同期でこちらに戻します。");
+const QString kRefused = QStringLiteral("サーバーが受け付けなかったか読めなかった予定 %1件は、次の同期でもう一度試します。");
+const QString kMoreTold = QStringLiteral("ほか %1件");
+// Refusals named in one box; a server that refuses everything would fill the screen.
+constexpr int kToldLines = 10;
+
+// What the server refused this time and was not told before, one a line.
+QString toldLines(const QStringList& told)
+{
+    QStringList lines = told.mid(0, kToldLines);
+    if (told.size() > kToldLines)
+        lines << kMoreTold.arg(told.size() - kToldLines);
+    return lines.join(QLatin1Char('\r'));
+}
 
 // After a change, several changes in a row (one dialog after another) make one sync.
 constexpr int kSoonMs = 2000;
@@ -146,14 +159,25 @@ void SyncControl::ended()
                 text += QLatin1Char('\r') + kSpared.arg(report.spared);
             if (report.sparedThere)
                 text += QLatin1Char('\r') + kSparedThere.arg(report.sparedThere);
+            if (report.refused)
+                text += QLatin1Char('\r') + kRefused.arg(report.refused);
         }
-        platform::messageBox(m_window, {text, kTitle, report.failure.isEmpty() ? platform::MsgIcon::Information
-                                                                               : platform::MsgIcon::Exclamation,
+        if (!report.told.isEmpty())
+            text += QLatin1Char('\r') + toldLines(report.told);
+        const bool fine = report.failure.isEmpty() && report.told.isEmpty();
+        platform::messageBox(m_window, {text, kTitle, fine ? platform::MsgIcon::Information : platform::MsgIcon::Exclamation,
                                         platform::MsgButtons::Ok, platform::MsgAnswer::Ok});
-    } else if (!report.failure.isEmpty() && !std::exchange(m_autoFailing, true)) {
+    } else {
         // A server that stays away is told once, not every 15 minutes: the next box comes only
-        // after a sync has gone through again.
-        platform::showWarning(m_window, report.failure, kTitle);
+        // after a sync has gone through again. Each refusal is told once too (sec.mdb
+        // remembers it), however many automatic syncs try it again.
+        QStringList text;
+        if (!report.failure.isEmpty() && !std::exchange(m_autoFailing, true))
+            text << report.failure;
+        if (!report.told.isEmpty())
+            text << toldLines(report.told);
+        if (!text.isEmpty())
+            platform::showWarning(m_window, text.join(QLatin1Char('\r')), kTitle);
     }
     if (report.failure.isEmpty())
         m_autoFailing = false;

@@ -110,8 +110,9 @@ AllListWindow::AllListWindow(state::Module1& module, QWidget* parent)
     const QFontMetrics metrics = m_table->fontMetrics();
     m_table->verticalHeader()->setDefaultSectionSize(metrics.height() + metrics.height() / 2);
     const int widths[] = {metrics.horizontalAdvance(QStringLiteral("0000/00/00(土)")),
-                          metrics.horizontalAdvance(QStringLiteral("00時00分")),
-                          metrics.horizontalAdvance(QStringLiteral("重要度")), 200, 140};
+                          // Room for a span within a day; a longer one shows whole as a tool tip.
+                          metrics.horizontalAdvance(QStringLiteral("00時00分〜00時00分")),
+                          metrics.horizontalAdvance(QStringLiteral("重要度")), 180, 120};
     for (int column = 0; column < int(std::size(widths)); ++column)
         m_table->setColumnWidth(column, widths[column] + 2 * metrics.averageCharWidth());
 

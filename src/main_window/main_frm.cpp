@@ -345,12 +345,18 @@ void MAIN_FRM::setDay()
     // One box at most: a file that fails the purge is not asked again.
     platform::reported(this, [this, today, purge] {
         platform::Database& db = m_module.db();
+        const bool series = db.writable() && db.hasTable(QStringLiteral("PLAN_SERIES"));
+        // One commit for both: its wait for the disk is most of what a day turn costs.
+        std::optional<platform::Transaction> transaction;
+        if (series)
+            transaction.emplace(db);
         if (purge)
             db.execute(store::purgeAtStartSql(m_module.TODAY_STR));
-        if (db.writable() && db.hasTable(QStringLiteral("PLAN_SERIES"))) {
-            store::extendSeries(db, today);
+        if (series) {
+            store::extendSeries(db, today, false);
             if (purge)
                 store::purgeEndedSeries(db, today);
+            transaction->commit();
         }
     });
 }

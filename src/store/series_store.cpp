@@ -6,6 +6,7 @@
 
 #include <QUuid>
 
+#include <optional>
 #include <set>
 
 namespace store {
@@ -195,7 +196,7 @@ std::vector<Series> allSeries(platform::Database& db)
     return result;
 }
 
-int extendSeries(platform::Database& db, const QDate& today)
+int extendSeries(platform::Database& db, const QDate& today, bool ownTransaction)
 {
     const QDate last = today.addDays(kSeriesSpanDays);
     const auto behind = db.query(QStringLiteral("SELECT ") + kSeriesColumns
@@ -204,13 +205,16 @@ int extendSeries(platform::Database& db, const QDate& today)
     if (behind.empty())
         return 0;
     int made = 0;
-    platform::Transaction transaction(db);
+    std::optional<platform::Transaction> transaction;
+    if (ownTransaction)
+        transaction.emplace(db);
     for (const platform::Row& v : behind) {
         const QDate horizon = QDate::fromString(v.back().toString(), QStringLiteral("yyyy/MM/dd"));
         // Rows before today are not made again: the purge took them, or the user deleted them.
         made += materialise(db, seriesOf(v), horizon.isValid() ? std::max(today, horizon.addDays(1)) : today, last);
     }
-    transaction.commit();
+    if (transaction)
+        transaction->commit();
     return made;
 }
 

@@ -49,8 +49,9 @@ void takeException(platform::Database& db, qint64 seriesId, const QString& recur
 std::vector<Series> allSeries(platform::Database& db);
 
 // Makes the occurrences of every series up to a year from today: at start-up and at each day
-// turn. Returns the number of rows made.
-int extendSeries(platform::Database& db, const QDate& today);
+// turn. Returns the number of rows made. Within a transaction of the caller's (one commit for the
+// purge and the new rows, which is most of a day turn's time) unless ownTransaction.
+int extendSeries(platform::Database& db, const QDate& today, bool ownTransaction = true);
 // Deletes the series that have no row left and give none from today on.
 void purgeEndedSeries(platform::Database& db, const QDate& today);
 

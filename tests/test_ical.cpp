@@ -209,15 +209,19 @@ private slots:
         for (const char* line : {"DTEND:20000415T113000", "DTSTART;VALUE=DATE:20000416", "DTEND;VALUE=DATE:20000419",
                                  "UID:f1", "DURATION:PT2H", "ATTENDEE:mailto:a@x", "TRIGGER:-PT5M"})
             QVERIFY2(first.contains(line), line);
-        env.exec("UPDATE PLAN_DAT SET P_DETAIL = P_DETAIL || '!', P_HOUR = iif(ALL_DAY, P_HOUR, '09')");
+        // "しない" has no alarm to say it: our own mark does, and takes the place of the foreign lead alarm.
+        env.exec("UPDATE PLAN_DAT SET P_DETAIL = P_DETAIL || '!', P_HOUR = iif(ALL_DAY, P_HOUR, '09'),"
+                 " P_REMIND = iif(ALL_DAY, NULL, -1)");
         const QStringList changed = env.table();
         const QStringList second = exported("2.ics");
         QCOMPARE(second.filter("UID:"), first.filter("UID:"));
         QVERIFY(second.contains("ATTENDEE:mailto:a@x") && second.contains("DTEND:20000420T030000Z"));
+        QCOMPARE(second.filter("TRIGGER").size() * 10 + second.filter("X-MERIDOCAL-NO-ALARM:TRUE").size(), 2);
         env.exec("DELETE FROM PLAN_DAT");
         env.answerFile(env.path("2.ics"));
         main.action("actionImportIcal")->trigger();
         QCOMPARE(env.table(), changed);
+        QCOMPARE(env.count("P_REMIND = -1") * 10 + env.count("P_REMIND IS NULL"), 21);
         QCOMPARE(changed, QStringList({"2000/04/15|09|00|会議!|1|||2000/04/15|11|30|0", "2000/04/16|00|00|旅行!|1|||2000/04/18|||1",
                                        "2000/04/20|09|00|よそ!|1|||2000/04/20|12|00|0"}));
     }

@@ -369,6 +369,8 @@ private slots:
             "DESCRIPTION:r\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\nEND:VEVENT\r\n";
         QTest::newRow("zone, end, alarm, attendees: subject") << zoned << "P_DETAIL = '変更'"
                                                               << QStringList{"SUMMARY:会議"} << QStringList{"SUMMARY:変更"};
+        QTest::newRow("zone, end, alarm, attendees: reminder time alone") << zoned << "P_REMIND = 30"
+            << QStringList{"DESCRIPTION:r", "TRIGGER:-PT15M"} << QStringList{"DESCRIPTION:会議", "TRIGGER:-PT30M"};
         QTest::newRow("zone, end, alarm, attendees: an hour later")
             << zoned << "P_HOUR = '23', END_DATE = '2000/04/21', END_HOUR = '00'"
             << QStringList{"DTSTART;TZID=America/New_York:20000420T090000", "DTEND;TZID=America/New_York:20000420T100000"}
@@ -410,6 +412,23 @@ private slots:
         added.sort();
         QCOMPARE(gone.join('\n'), removed.join('\n'));
         QCOMPARE(come.join('\n'), added.join('\n'));
+    }
+
+    // "しない" goes to the server as our mark; a reminder time changed there comes back here, and
+    // is not sent back again.
+    void reminderTimeFromServer()
+    {
+        Side a(m_env->path("a.mdb"));
+        a.add({rec("2000/04/20", "10", "00", "会議")});
+        a.db().run("UPDATE PLAN_DAT SET P_REMIND = -1");
+        QCOMPARE(sync(a), "sent 1 received 0 deleted 0 conflicts 0");
+        const QString href = m_calendar + uidOf(a, "会議") + ".ics";
+        QByteArray event = send("GET", href).second;
+        QVERIFY2(event.contains("\nX-MERIDOCAL-NO-ALARM:TRUE\r\n") && !event.contains("VALARM"), event.constData());
+        event.replace("X-MERIDOCAL-NO-ALARM:TRUE\r\n", "BEGIN:VALARM\r\nACTION:AUDIO\r\nTRIGGER:-PT30M\r\nEND:VALARM\r\n");
+        QCOMPARE(send("PUT", href, event).first, 201);
+        QCOMPARE(sync(a), "sent 0 received 0 deleted 0 conflicts 0");
+        QCOMPARE(a.db().query("SELECT P_REMIND FROM PLAN_DAT").at(0).at(0).toInt(), 30);
     }
 
     // Another program writes our events between our look and our write: the change, the deletion

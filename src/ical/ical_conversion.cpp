@@ -50,6 +50,8 @@ using Component = std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)>;
 constexpr char kExactSummary[] = "X-MERIDOCAL-SUMMARY";
 constexpr char kExactLocation[] = "X-MERIDOCAL-LOCATION";
 constexpr char kExactDescription[] = "X-MERIDOCAL-DESCRIPTION";
+// "No reminder" chosen here: no alarm says it, and an event without one follows the settings.
+constexpr char kNoAlarm[] = "X-MERIDOCAL-NO-ALARM";
 
 // What a TEXT value can hold: a line break is a line feed there (written "\n"), and the other
 // control characters, carriage return included, are not allowed at all.
@@ -163,24 +165,52 @@ icalcomponent* leadAlarm(icalcomponent* event, int* leadMinutes)
     return nullptr;
 }
 
-// The lead of that alarm; none when the event has no such alarm (then the settings' lead holds).
+icalproperty* noAlarmMark(icalcomponent* event)
+{
+    for (icalproperty* x = icalcomponent_get_first_property(event, ICAL_X_PROPERTY); x;
+         x = icalcomponent_get_next_property(event, ICAL_X_PROPERTY))
+        if (qstrcmp(icalproperty_get_x_name(x), kNoAlarm) == 0)
+            return x;
+    return nullptr;
+}
+
+void markNoAlarm(icalcomponent* event)
+{
+    icalproperty* mark = icalproperty_new_x("TRUE");
+    icalproperty_set_x_name(mark, kNoAlarm);
+    icalcomponent_add_property(event, mark);
+}
+
+// The lead of that alarm; "no reminder" when the event has none and says so; none when the
+// event just has no such alarm (then the settings' lead holds). An alarm added by another
+// program wins over the mark.
 std::optional<int> alarmLead(icalcomponent* event)
 {
     int minutes = 0;
-    return leadAlarm(event, &minutes) ? std::optional(minutes) : std::nullopt;
+    if (leadAlarm(event, &minutes))
+        return minutes;
+    return noAlarmMark(event) ? std::optional(store::kRemindNever) : std::nullopt;
 }
 
 // Puts the appointment's own reminder in place of the alarm that stood for it; the event's other
-// alarms stay as their program wrote them.
-void replaceAlarm(icalcomponent* event, int minutes, const QString& text)
+// alarms stay as their program wrote them. Following the settings (none) takes away only our mark.
+void replaceAlarm(icalcomponent* event, std::optional<int> minutes, const QString& text)
 {
+    while (icalproperty* mark = noAlarmMark(event)) {
+        icalcomponent_remove_property(event, mark);
+        icalproperty_free(mark);
+    }
+    if (!minutes)
+        return;
     int was = 0;
     if (icalcomponent* alarm = leadAlarm(event, &was)) {
         icalcomponent_remove_component(event, alarm);
         icalcomponent_free(alarm);
     }
-    if (minutes >= 0)
-        addAlarm(event, minutes, text);
+    if (*minutes >= 0)
+        addAlarm(event, *minutes, text);
+    else
+        markNoAlarm(event);
 }
 
 icaltimetype icalTime(const QDate& date, const QTime& time, const icaltimezone* zone)
@@ -791,9 +821,11 @@ std::optional<Parsed> rewritten(const QByteArray& source, const store::PLAN_REC&
     if (now.start == kNoTime)
         unreadableRow(row);
     bool changed = false;
-    // A lead chosen here that the event's alarm does not say replaces that alarm alone.
-    if (remind && remind != reader.result().rows.front().remind) {
-        replaceAlarm(e, *remind, row.P_DETAIL);
+    // A lead chosen here that the event's alarm does not say replaces that alarm alone; following
+    // the settings again takes back our "no reminder" alone.
+    const std::optional<int> wasLead = reader.result().rows.front().remind;
+    if (remind != wasLead && (remind || wasLead == store::kRemindNever)) {
+        replaceAlarm(e, remind, row.P_DETAIL);
         changed = true;
     }
     auto text = [&](const QString& before, const QString& after, icalproperty_kind kind,
@@ -902,6 +934,8 @@ QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDate
     icalcomponent_add_property(e, icalproperty_new_priority(priorityOf(row.P_IMPORTANCE)));
     if (remind && *remind >= 0)
         addAlarm(e, *remind, row.P_DETAIL);
+    else if (remind)
+        markNoAlarm(e);
     // libical folds at 75 octets, never inside a UTF-8 character, and ends lines with CRLF.
     return componentText(e);
 }

@@ -21,8 +21,8 @@ inline const QByteArray kProductId = QByteArrayLiteral("-//ミルドカ//MERIDOC
 // One VEVENT for the row, from BEGIN:VEVENT to END:VEVENT, with CRLF line ends and lines folded
 // at 75 octets: a floating start, a floating DTEND when it has an end, and dates (VALUE=DATE, the
 // end the day after its last) when it lasts whole days. stamp is the DTSTAMP, written in UTC.
-// An appointment's own reminder (remind minutes before it) is a VALARM; one that follows the
-// settings has none. Throws platform::Failure when the row's date or time cannot be read.
+// An appointment's own reminder (remind minutes before it) is a VALARM; "no reminder" is our own
+// X-MERIDOCAL-NO-ALARM:TRUE, so that it reads back as such; one that follows the settings has neither. Throws platform::Failure when the row's date or time cannot be read.
 QByteArray eventText(const store::PLAN_REC& row, const QString& uid, const QDateTime& stamp,
                      std::optional<int> remind = std::nullopt);
 
@@ -54,7 +54,7 @@ struct ImportedRow {
     // The calendar the event came in (its VTIMEZONEs and the VEVENT as written), for one that is
     // not a recurrence and was written by another program; empty otherwise.
     QByteArray source;
-    std::optional<int> remind{}; // the lead of its first alarm before the start, in minutes
+    std::optional<int> remind{}; // the lead of its first alarm before the start, in minutes; -1: "no reminder"
     // For a changed occurrence of a series (an event with a RECURRENCE-ID), the start it replaces
     // on the series' clock ("YYYYMMDDTHHMMSS"); empty otherwise.
     QString recurrenceId{};

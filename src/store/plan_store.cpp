@@ -89,6 +89,15 @@ QString digest(const PLAN_REC& r)
                    &r.END_HOUR, &r.END_MIN, &allDay});
 }
 
+QString digest(const PLAN_REC& r, std::optional<int> remind)
+{
+    if (!remind)
+        return digest(r);
+    const QString values = digest(r);
+    const QString lead = QString::number(*remind);
+    return hashOf({&values, &lead});
+}
+
 QString firstUid(const PLAN_REC& row)
 {
     return hashOf({&row.P_DATE, &row.P_HOUR, &row.P_MIN, &row.P_DETAIL}) + QStringLiteral("@meridocal");

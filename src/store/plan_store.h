@@ -37,6 +37,9 @@ bool sameAppointment(const PLAN_REC& a, const PLAN_REC& b);
 // A digest of those values, to notice a change made since it was taken. An appointment without
 // an end hashes as it did before the end existed, so digests kept by an earlier version still hold.
 QString digest(const PLAN_REC& row);
+// The same with the appointment's own reminder time, so that a change of it alone is noticed; one
+// that follows the settings hashes as above, as digests kept before the reminder time existed.
+QString digest(const PLAN_REC& row, std::optional<int> remind);
 // The UID the iCalendar export gave an appointment before each kept one of its own (from its
 // date, time and subject): an older row takes it, so a calendar that read it once keeps one copy.
 QString firstUid(const PLAN_REC& row);

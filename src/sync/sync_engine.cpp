@@ -442,16 +442,16 @@ void SyncEngine::takeIn(const Plan& plan)
                 status.accepted(a.href);
             break;
         case Action::Link:
-            status.link(a.rowId, a.href, a.rec);
             if (!a.source.isEmpty())
                 status.takeEvent(a.rowId, a.uid, a.source);
             // An alarm the server's event has sets the reminder time; none leaves the one chosen here.
             if (a.remind)
                 store::setReminderLead(db, a.rowId, a.remind);
+            status.link(a.rowId, a.href, a.rec, store::reminderLead(db, a.rowId));
             break;
         case Action::TakeIn: {
             const qint64 id = store::insert(db, a.rec, a.source.isEmpty() ? QString() : a.uid, a.source);
-            status.link(id, a.href, a.rec);
+            status.link(id, a.href, a.rec, a.remind);
             if (a.remind)
                 store::setReminderLead(db, id, a.remind);
             ++m_report.received;
@@ -465,7 +465,7 @@ void SyncEngine::takeIn(const Plan& plan)
             ++m_report.conflicts;
             break;
         case Action::Spare:
-            status.link(a.rowId, a.href, a.rec);
+            status.link(a.rowId, a.href, a.rec, a.remind);
             ++m_report.spared;
             break;
         case Action::Unreadable:
@@ -595,7 +595,7 @@ void SyncEngine::create(const Action& a, bool freshUid)
             ++m_report.sent;
             record([=, accepted = m_refusedKeys.contains(key)](SyncStatus& s) {
                 s.remember(href, uid, reply.etag, false);
-                s.link(a.rowId, href, a.rec);
+                s.link(a.rowId, href, a.rec, a.remind);
                 if (uid != a.uid)
                     s.sentAs(a.rowId, uid);
                 if (accepted)
@@ -621,7 +621,7 @@ void SyncEngine::change(const Action& a)
             ++m_report.sent;
             record([=, accepted = m_refusedKeys.contains(key)](SyncStatus& s) {
                 s.setEtag(a.href, reply.etag);
-                s.link(a.rowId, a.href, a.rec);
+                s.link(a.rowId, a.href, a.rec, a.remind);
                 s.sent(a.rowId, *body);
                 if (accepted)
                     s.accepted(key);

@@ -90,7 +90,7 @@ private:
         for (const qint64 id : m_linked.take(href)) {
             const KnownLink link = m_links.take(id);
             if (const LocalRow* row = m_rows.value(id))
-                here.emplace_back(row, digest(row->rec) != link.digest);
+                here.emplace_back(row, digest(row->rec, leadOf(row)) != link.digest);
         }
         add({Action::Forget, href});
         m_items.remove(href);
@@ -98,10 +98,10 @@ private:
             const auto match = std::find_if(here.begin(), here.end(), [&](const auto& h) { return store::sameAppointment(h.first->rec, row.rec); });
             QList<const LocalRow*>& twins = m_twins[digest(row.rec)];
             if (match != here.end()) {
-                link(match->first->id, href, row, event->data);
+                link(*match->first, href, row, event->data);
                 here.erase(match);
             } else if (!twins.isEmpty()) {
-                link(twins.takeFirst()->id, href, row, event->data);
+                link(*twins.takeFirst(), href, row, event->data);
             } else {
                 Action a{Action::TakeIn, href, 0, {}, row.uid, row.rec};
                 a.source = event->data;
@@ -113,8 +113,10 @@ private:
             if (changedHere) {
                 add({Action::KeepBoth, href, row->id});
             } else if (m_in.keepRows) {
-                add({Action::Spare, href, row->id, {}, {}, row->rec});
-                m_links.insert(row->id, {href, row->rec.lastDay(), digest(row->rec)});
+                Action a{Action::Spare, href, row->id, {}, {}, row->rec};
+                a.remind = leadOf(row);
+                add(std::move(a));
+                m_links.insert(row->id, {href, row->rec.lastDay(), digest(row->rec, leadOf(row))});
             } else {
                 add({Action::DeleteHere, href, row->id});
                 m_rows.remove(row->id);
@@ -129,14 +131,20 @@ private:
     // With source (the event when one row stands for it) the row takes the event's UID and
     // text, so that a change there the row does not show (an attendee more) is not undone by
     // the next change here.
-    void link(qint64 id, const QString& href, const ical::ImportedRow& row, const QByteArray& source)
+    // The event's alarm sets the row's reminder time; an event without one leaves the row's.
+    void link(const LocalRow& here, const QString& href, const ical::ImportedRow& row, const QByteArray& source)
     {
-        Action a{Action::Link, href, id, {}, row.uid, row.rec};
+        Action a{Action::Link, href, here.id, {}, row.uid, row.rec};
         a.source = source;
         a.remind = row.remind;
         add(std::move(a));
-        m_links.insert(id, {href, row.rec.lastDay(), digest(row.rec)});
+        if (row.remind)
+            m_leads.insert(here.id, row.remind);
+        m_links.insert(here.id, {href, row.rec.lastDay(), digest(row.rec, leadOf(&here))});
     }
+
+    // The row's reminder time once what the server brings is taken in.
+    std::optional<int> leadOf(const LocalRow* row) const { return m_leads.value(row->id, row->remind); }
 
     // What changed here goes to the server: a deleted row's event goes, a changed row replaces
     // its event, a row that stands for none is sent as a new one.
@@ -159,13 +167,15 @@ private:
                 else
                     add({Action::DeleteThere, link.href, id, item->etag, item->uid, {}, false, link.day});
                 m_links.remove(id);
-            } else if (digest(row->rec) != link.digest) {
+            } else if (digest(row->rec, leadOf(row)) != link.digest) {
                 // Changed here. A changed instance of a series becomes an event of its own.
                 if (item->series) {
                     add({Action::Unlink, link.href, id});
                     m_links.remove(id);
                 } else {
-                    add({Action::PutChanged, link.href, id, item->etag, item->uid, row->rec});
+                    Action a{Action::PutChanged, link.href, id, item->etag, item->uid, row->rec};
+                    a.remind = leadOf(row);
+                    add(std::move(a));
                 }
             }
         }
@@ -178,7 +188,9 @@ private:
             const QString href = m_in.calendarPath + row.uid + QStringLiteral(".ics");
             const bool taken = row.uid.isEmpty() || hrefs.contains(href);
             hrefs.insert(href);
-            add({Action::PutNew, taken ? QString() : href, row.id, {}, taken ? QString() : row.uid, row.rec});
+            Action a{Action::PutNew, taken ? QString() : href, row.id, {}, taken ? QString() : row.uid, row.rec};
+            a.remind = leadOf(&row);
+            add(std::move(a));
         }
     }
 
@@ -189,6 +201,7 @@ private:
     QHash<QString, QList<qint64>> m_linked;
     QHash<qint64, const LocalRow*> m_rows; // those still here
     QHash<QString, QList<const LocalRow*>> m_twins; // by digest: rows that stand for no event yet
+    QHash<qint64, std::optional<int>> m_leads; // reminder times set by the server's alarms
 };
 
 } // namespace

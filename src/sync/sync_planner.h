@@ -33,6 +33,7 @@ struct LocalRow {
     qint64 id = 0;
     QString uid; // the UID it goes by, made once
     store::PLAN_REC rec;
+    std::optional<int> remind{}; // its own reminder time (P_REMIND): a change of it alone is sent too
 };
 // One member of the calendar as the server listed it.
 struct Listed {
@@ -92,7 +93,8 @@ struct Action {
     QString day{};    // of DeleteThere: the deleted row's date, to name it
     QString reason{}; // of Unreadable: why
     QByteArray source{}; // of Link and TakeIn of an event one row stands for: the event, to write back from
-    std::optional<int> remind{}; // of Link and TakeIn: the lead of the event's alarm, which sets the row's
+    std::optional<int> remind{}; // of Link and TakeIn: the lead of the event's alarm, which sets the row's;
+                                 // of Spare, PutNew and PutChanged: the row's, to note with its values
 };
 
 struct Plan {

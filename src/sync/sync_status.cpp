@@ -42,9 +42,11 @@ void SyncStatus::load(PlanInput& in, bool withRows)
         return;
     for (const platform::Row& row : m_db.query(QStringLiteral("SELECT ") + store::kRowColumns
                                                // An occurrence of a series is never an event of its own.
-                                               + QStringLiteral(" FROM PLAN_DAT WHERE SERIES_ID IS NULL ORDER BY ID"))) {
+                                               + QStringLiteral(", P_REMIND FROM PLAN_DAT WHERE SERIES_ID IS NULL ORDER BY ID"))) {
         store::StoredRow stored = store::storedRow(row);
-        in.rows.push_back({stored.id, std::move(stored.uid), std::move(stored.rec)});
+        const QVariant& lead = row.back();
+        in.rows.push_back({stored.id, std::move(stored.uid), std::move(stored.rec),
+                           lead.isNull() ? std::nullopt : std::optional(lead.toInt())});
     }
 }
 
@@ -90,10 +92,10 @@ void SyncStatus::useCalendar(const QString& url)
     t.commit();
 }
 
-void SyncStatus::link(qint64 rowId, const QString& href, const store::PLAN_REC& rec)
+void SyncStatus::link(qint64 rowId, const QString& href, const store::PLAN_REC& rec, std::optional<int> remind)
 {
     m_db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_LINK (ROW_ID, HREF, DAY, DIGEST) VALUES (?, ?, ?, ?)"),
-             {rowId, href, rec.lastDay(), store::digest(rec)});
+             {rowId, href, rec.lastDay(), store::digest(rec, remind)});
 }
 
 void SyncStatus::unlink(qint64 rowId)

@@ -36,7 +36,8 @@ public:
     // anything about this one, so it all goes.
     void useCalendar(const QString& url);
 
-    void link(qint64 rowId, const QString& href, const store::PLAN_REC& rec);
+    // remind: the row's own reminder time as the event now says it.
+    void link(qint64 rowId, const QString& href, const store::PLAN_REC& rec, std::optional<int> remind);
     void unlink(qint64 rowId);
     void remember(const QString& href, const QString& uid, const QByteArray& etag, bool series);
     void setEtag(const QString& href, const QByteArray& etag);

@@ -1,4 +1,4 @@
--- The appointment table, version 3 (PRAGMA user_version; the first version had none and reads
+-- The appointment table, version 4 (PRAGMA user_version; the first version had none and reads
 -- as 0). Values are always written as text in fixed forms (date YYYY/MM/DD, hour and minute two
 -- digits), so the column sizes are checked here: a text longer than its column is refused when
 -- the row is committed. src/store/storage.cpp brings an older file to this version; a change
@@ -28,7 +28,12 @@ CREATE TABLE PLAN_DAT (
     SOURCE       TEXT,
     -- Minutes between the reminder and the appointment, chosen for this appointment alone:
     -- NULL follows the lead time of the settings, -1 is none, 1440 the day before.
-    P_REMIND     INTEGER          CONSTRAINT P_REMIND_RANGE    CHECK (P_REMIND BETWEEN -1 AND 10080)
+    P_REMIND     INTEGER          CONSTRAINT P_REMIND_RANGE    CHECK (P_REMIND BETWEEN -1 AND 10080),
+    -- An occurrence of a repeating appointment: its series, the start the rule gave it (its
+    -- RECURRENCE-ID, on the series' clock), and whether it was changed here alone.
+    SERIES_ID     INTEGER,
+    RECURRENCE_ID TEXT    NOT NULL DEFAULT '',
+    EXCEPTION     INTEGER NOT NULL DEFAULT 0 CONSTRAINT EXCEPTION_FLAG CHECK (EXCEPTION IN (0, 1))
 ) STRICT;
 
 -- Date first: today's count and list, both purges and the duplicate check all select
@@ -48,4 +53,26 @@ CREATE TABLE REMINDER_STATE (
     PRIMARY KEY (ID, OCCURRENCE)
 ) STRICT;
 
-PRAGMA user_version = 3;
+CREATE INDEX PLAN_DAT_SERIES ON PLAN_DAT (SERIES_ID, RECURRENCE_ID) WHERE SERIES_ID IS NOT NULL;
+
+-- A repeating appointment, kept as its rule; its occurrences are PLAN_DAT rows made up to a year
+-- ahead (HORIZON, the last day made) and made further at each start and day turn.
+CREATE TABLE PLAN_SERIES (
+    ID           INTEGER PRIMARY KEY AUTOINCREMENT,
+    UID          TEXT    NOT NULL,
+    DTSTART      TEXT    NOT NULL, -- "YYYYMMDDTHHMMSS" on the series' clock, or "YYYYMMDD" for whole days
+    TZID         TEXT    NOT NULL DEFAULT '', -- empty: this machine's local time
+    RRULE        TEXT    NOT NULL DEFAULT '',
+    RDATE        TEXT    NOT NULL DEFAULT '', -- comma lists of times in DTSTART's form
+    EXDATE       TEXT    NOT NULL DEFAULT '',
+    P_DETAIL     TEXT    NOT NULL,
+    P_IMPORTANCE INTEGER NOT NULL,
+    P_PLACE      TEXT    NOT NULL,
+    P_NOTICE     TEXT    NOT NULL,
+    LENGTH       INTEGER NOT NULL DEFAULT -1, -- seconds from start to end; -1: no end
+    ALL_DAY      INTEGER NOT NULL DEFAULT 0,
+    HORIZON      TEXT    NOT NULL DEFAULT '',
+    SOURCE       TEXT
+) STRICT;
+
+PRAGMA user_version = 4;

@@ -12,6 +12,7 @@
 #include "platform/picture.h"
 #include "reminders/reminders.h"
 #include "store/reminder_state.h"
+#include "store/series_store.h"
 #include "support/test_env.h"
 
 #include <QTest>
@@ -147,6 +148,32 @@ private slots:
             shown << main.look(moment);
         QCOMPARE((shown << main.label("GREETING_LABEL") << main.label("DATE_TEXT") << main.label("TELL_LABEL")
                         << QString::number(env.count()) << QString::number(main.turns->msToNextCheck())).join('|'), seen);
+    }
+
+    // A weekly series never runs out: two years on, whether the clock was looked at every month or
+    // jumped there at once, this week's occurrence is shown and reminded of, and rows reach a year
+    // ahead again.
+    void seriesNeverRunOut_data()
+    {
+        QTest::addColumn<int>("stepDays");
+        QTest::newRow("a look each month") << 30;
+        QTest::newRow("one jump") << 728;
+    }
+    void seriesNeverRunOut()
+    {
+        QFETCH(int, stepDays);
+        TestEnv env({at(9, 0)});
+        store::addSeries(*platform::Database::open(env.dbPath()),
+                         store::seriesFor(rec("2000/04/15", "10", "30", "定例"), "FREQ=WEEKLY;BYDAY=SA"), QDate(2000, 4, 15));
+        Watched main;
+        for (int day = stepDays; day < 728; day += stepDays)
+            main.look({QDate(2000, 4, 15).addDays(day), QTime(9, 0)});
+        const QDate later(2002, 4, 13);
+        main.look({later, QTime(9, 0)});
+        const QString told = main.label("TELL_LABEL");
+        QCOMPARE(main.look({later, QTime(10, 30)}).split(',').last(), "定例");
+        QCOMPARE(told, "1件の予定が入っています。");
+        QCOMPARE(env.count("P_DATE >= '2002/04/13'"), 53);
     }
 
     // What is saved and deleted while a window of the program is open is reminded of when it

@@ -26,7 +26,7 @@ const QString kFirstSchema = QStringLiteral(
     " ('2000/04/15','09','00','朝礼',0,'本社','資料'), ('2000/04/15','10','30','会議',2,'',''); DELETE FROM PLAN_DAT WHERE rowid = 2;");
 
 // Makes env's sec.mdb a file of the first version, linked to a server as that version did.
-const QString kFirstVersion = "DROP TABLE PLAN_DAT;" + kFirstSchema + "PRAGMA user_version = 0;"
+const QString kFirstVersion = "DROP TABLE PLAN_DAT; DROP TABLE PLAN_SERIES;" + kFirstSchema + "PRAGMA user_version = 0;"
     "CREATE TABLE SYNC_ITEM (HREF TEXT PRIMARY KEY, UID TEXT NOT NULL, ETAG TEXT NOT NULL, SERIES INTEGER NOT NULL);"
     "CREATE TABLE SYNC_LINK (ROW_ID INTEGER PRIMARY KEY, HREF TEXT NOT NULL, DAY TEXT NOT NULL, DIGEST TEXT NOT NULL);"
     "INSERT INTO SYNC_ITEM VALUES ('/c/s.ics', 'server-uid', '1', 0); INSERT INTO SYNC_LINK VALUES (4, '/c/s.ics', '', '');";

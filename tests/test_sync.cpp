@@ -4,6 +4,7 @@
 
 #include "ical/ical_conversion.h"
 #include "platform/keyring.h"
+#include "store/series_store.h"
 #include "sync/mass_deletion.h"
 #include "sync/sync_engine.h"
 #include "sync_settings/sync_control.h"
@@ -516,6 +517,38 @@ private slots:
         QCOMPARE(a.rows(), here + there);
         QCOMPARE(summaries().size(), events + 10);
         QCOMPARE(sync(a), "sent 0 received 0 deleted 0 conflicts 0");
+    }
+
+    // A series made here goes as one resource with its rule; an occurrence changed here goes in
+    // it as an exception, one deleted here as an EXDATE; a change of the series on the server makes
+    // its rows again and keeps the exception made here; an emptied calendar gets it whole again.
+    // Checked on the server's own copy.
+    void seriesGoWhole()
+    {
+        Side a(m_env->path("a.mdb"));
+        const QDate today(2000, 4, 15);
+        store::addSeries(a.db(), store::seriesFor(rec("2000/04/15", "10", "30", "定例"), "FREQ=WEEKLY;BYDAY=SA"), today);
+        QCOMPARE(sync(a), "sent 1 received 0 deleted 0 conflicts 0");
+        const auto idOn = [&](const QString& day) { return a.db().query("SELECT ID FROM PLAN_DAT WHERE P_DATE = ?", {day}).at(0).at(0).toLongLong(); };
+        store::changeOccurrence(a.db(), idOn("2000/04/22"), rec("2000/04/22", "11", "00", "定例!"), store::Scope::ThisOnly, {}, today);
+        store::deleteOccurrence(a.db(), idOn("2000/04/29"), store::Scope::ThisOnly, today);
+        QCOMPARE(sync(a), "sent 1 received 0 deleted 0 conflicts 0");
+        const QString uid = a.db().query("SELECT UID FROM PLAN_SERIES").at(0).at(0).toString();
+        const auto [status, copy] = send("GET", m_calendar + uid + ".ics");
+        QCOMPARE(status, 200);
+        const QStringList lines = QString::fromUtf8(copy).split("\r\n");
+        QCOMPARE(lines.filter("BEGIN:VEVENT").size(), 2);
+        QCOMPARE(lines.filter("RRULE:").join(','), "RRULE:FREQ=WEEKLY;BYDAY=SA");
+        QVERIFY(lines.contains("EXDATE:20000429T103000") && lines.contains("RECURRENCE-ID:20000422T103000"));
+        QCOMPARE(summaries(), QStringList({"定例", "定例!"}));
+        QCOMPARE(send("PUT", m_calendar + uid + ".ics", QByteArray(copy).replace("SUMMARY:定例\r\n", "SUMMARY:定例（改）\r\n")).first / 100, 2);
+        QCOMPARE(sync(a), "sent 0 received 1 deleted 0 conflicts 0");
+        QCOMPARE(a.rows().mid(0, 3), QStringList({"2000/04/15|10|30|定例（改）|1||", "2000/04/22|11|00|定例!|1||",
+                                                  "2000/05/06|10|30|定例（改）|1||"}));
+        QCOMPARE(sync(a), "sent 0 received 0 deleted 0 conflicts 0");
+        emptyCalendar();
+        QCOMPARE(sync(a), "sent 1 received 0 deleted 0 conflicts 0");
+        QCOMPARE(summaries(), QStringList({"定例!", "定例（改）"}));
     }
 
     // Through the windows, on a desktop without a keyring: 「同期設定」 refuses a URL that is not

@@ -310,7 +310,7 @@ QVariant AllListModel::data(const QModelIndex& index, int role) const
         return state::importanceName(r.P_IMPORTANCE);
     switch (index.column()) {
     case 0: return dateText(r.P_DATE);
-    case 1: return store::timeSpanCaption(r);
+    case 1: return store::timeSpanCaption(r) + (row->seriesId ? store::kSeriesMark : QString());
     case 2: return state::importanceMarks(r.P_IMPORTANCE);
     case 3: return r.P_DETAIL;
     case 4: return r.P_PLACE;

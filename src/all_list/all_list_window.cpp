@@ -3,8 +3,10 @@
 #include "all_list/all_list_model.h"
 #include "plan_entry/plan_frm.h"
 #include "platform/failure.h"
+#include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/window_style.h"
+#include "series_question/series_question.h"
 #include "state/text.h"
 #include "store/plan_store.h"
 
@@ -242,6 +244,12 @@ void AllListWindow::deleteRow()
     std::optional<store::StoredRow> row;
     if (position < 0 || !reported([&] { row = m_model->rowAt(position); }) || !row)
         return;
+    if (row->seriesId) {
+        const std::optional<store::Scope> scope = series_question::ask(this, true);
+        if (scope && reported([&] { store::deleteOccurrence(m_module.db(), row->id, *scope, platform::Clock::now().date()); }))
+            reload(m_model->search(), true, position);
+        return;
+    }
     if (!platform::askYesNo(this, kDeleteQuestion, kDeleteTitle, platform::MsgAnswer::Yes))
         return;
     // By its identity: a twin with the same texts stays.

@@ -3,6 +3,7 @@
 #include "ical/ical_bounds.h"
 #include "platform/database.h"
 #include "platform/failure.h"
+#include "recurrence/recurrence.h"
 #include "state/text.h"
 #include "store/reminder_state.h"
 
@@ -314,17 +315,58 @@ QByteArray componentText(icalcomponent* component)
     return result;
 }
 
+// A time as the series' clock has it: its own fields, whatever its zone.
+QString wallKey(const icaltimetype& t)
+{
+    const QDate day(t.year, t.month, t.day);
+    return recurrence::Wall{day, t.is_date ? QTime() : QTime(t.hour, t.minute, t.second)}.key();
+}
+
+// The zone name Qt knows a time's zone by: its TZID, the location libical gives it, or a
+// Windows name's IANA one; empty when none is known.
+QString zoneName(icalproperty* property, const icaltimetype& t)
+{
+    if (t.is_date)
+        return {};
+    if (icaltime_is_utc(t))
+        return QStringLiteral("UTC");
+    QByteArrayList names;
+    if (icalparameter* tzid = property ? icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER) : nullptr)
+        names << QByteArray(icalparameter_get_tzid(tzid));
+    if (t.zone)
+        if (const char* location = icaltimezone_get_location(const_cast<icaltimezone*>(t.zone)))
+            names << QByteArray(location);
+    // Qt reads an unknown name as a POSIX zone rule ("Eastern" would be UTC): only names the
+    // database has are taken.
+    for (const QByteArray& name : std::as_const(names)) {
+        if (QTimeZone::isTimeZoneIdAvailable(name))
+            return QString::fromUtf8(name);
+        if (const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(name); !iana.isEmpty())
+            return QString::fromUtf8(iana);
+    }
+    // A zone of the calendar's own that no database names: its offset at the start, so the
+    // days stay those of the series (a change of daylight-saving time there is not followed).
+    if (t.zone) {
+        const QDateTime wall(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second), QTimeZone::utc());
+        const qint64 offset = wall.toSecsSinceEpoch() - qint64(icaltime_as_timet_with_zone(t, t.zone));
+        return QStringLiteral("UTC%1%2:%3").arg(offset < 0 ? QStringLiteral("-") : QStringLiteral("+")).arg(qAbs(offset) / 3600, 2, 10, QLatin1Char('0'))
+            .arg(qAbs(offset) / 60 % 60, 2, 10, QLatin1Char('0'));
+    }
+    return {};
+}
+
 class Reader {
 public:
     Reader(const QDate& today, const std::atomic<bool>& abandoned)
         : m_todayStart(local(today, QTime(0, 0))), m_windowEnd(m_todayStart + kSpanDays * kDay), m_abandoned(abandoned)
     {
+        m_today = today;
         m_clock.start();
     }
 
     // Whether another event may be read: the read is within its rows and its time, and someone
     // still waits for it.
-    bool open() const { return m_result.rows.size() < kMaxRowsPerRead && !overTime(); }
+    bool open() const { return m_result.rows.size() + m_seriesRows < kMaxRowsPerRead && !overTime(); }
 
     // The instances that events with a RECURRENCE-ID replace, by UID: read before the events
     // whose instances they replace.
@@ -336,6 +378,7 @@ public:
 
     void read(icalcomponent* event, icalcomponent* calendar);
     ReadResult& result() { return m_result; }
+    void keepSeries(bool keep) { m_keepSeries = keep; }
     // The time of a date or time property in its own zone, as the reader resolves zones.
     icaltimetype timeOf(icalproperty* property, icalcomponent* calendar);
     // Whether events of calendar keep their text, and its time zones as text: what another
@@ -351,6 +394,14 @@ public:
     }
 
 private:
+    // The repeating event as one series; false when it is not kept (counted as the rows would be).
+    bool readSeries(icalcomponent* event, icalcomponent* calendar, const icaltimetype& start, const store::PLAN_REC& rec,
+                    Local length, bool hasEnd, bool shortened);
+    QString calendarSource(icalcomponent* event) const
+    {
+        return QString::fromUtf8(QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kProductId + QByteArrayLiteral("\r\n")
+                                 + m_zoneTexts + componentText(event) + QByteArrayLiteral("END:VCALENDAR\r\n"));
+    }
     bool overTime() const { return m_abandoned || m_clock.elapsed() > kReadBudgetMs; }
     const icaltimezone* zoneNamed(const char* tzid, icalcomponent* calendar);
     enum class Walk { Ended, Beyond, Cut };
@@ -375,6 +426,9 @@ private:
     const std::atomic<bool>& m_abandoned;
     QElapsedTimer m_clock;
     bool m_keepSources = false;
+    bool m_keepSeries = false;
+    size_t m_seriesRows = 0; // the rows the series read so far make in the coming year
+    QDate m_today;
     QByteArray m_zoneTexts;
     QHash<QString, std::vector<Local>> m_overridden;
     QHash<QByteArray, const icaltimezone*> m_systemZones; // looked up once a read: the database is slow to ask
@@ -400,7 +454,6 @@ const icaltimezone* Reader::zoneNamed(const char* tzid, icalcomponent* calendar)
     return *it;
 }
 
-// A property's date or time with the zone of its TZID; the start of a period.
 icaltimetype Reader::timeOf(icalproperty* property, icalcomponent* calendar)
 {
     icaltimetype t = icaltime_null_time();
@@ -445,6 +498,63 @@ Reader::Walk Reader::expand(const icalrecurrencetype& recurrence, const icaltime
     }
     icalrecur_iterator_free(it);
     return walk;
+}
+
+bool Reader::readSeries(icalcomponent* event, icalcomponent* calendar, const icaltimetype& start, const store::PLAN_REC& rec,
+                        Local length, bool hasEnd, bool shortened)
+{
+    store::Series s;
+    s.uid = QString::fromUtf8(icalcomponent_get_uid(event));
+    s.texts = rec;
+    s.allDay = start.is_date;
+    s.length = start.is_date ? std::max(length, kDay) / kDay * kDay : hasEnd ? length : -1;
+    icalproperty* startProperty = icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY);
+    s.pattern.tzid = zoneName(startProperty, start);
+    s.pattern.start = recurrence::Wall::fromKey(wallKey(start));
+    if (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY)) {
+        const icalrecurrencetype rule = icalproperty_get_rrule(p);
+        char* text = icalrecurrencetype_as_string_r(const_cast<icalrecurrencetype*>(&rule));
+        s.pattern.rule = QByteArray(text);
+        icalmemory_free_buffer(text);
+    }
+    // Dates in another frame than the start (UTC beside a zone) are brought to the start's clock.
+    const QTimeZone zone = recurrence::zoneOf(s.pattern.tzid);
+    const auto wallOf = [&](icalproperty* p) {
+        const icaltimetype t = timeOf(p, calendar);
+        if (t.is_date || zoneName(p, t) == s.pattern.tzid || !zone.isValid())
+            return recurrence::Wall::fromKey(wallKey(t));
+        const Local l = localTime(t);
+        const QDateTime there = QDateTime(dateOf(l), QTime::fromMSecsSinceStartOfDay(int(l % kDay) * 1000)).toTimeZone(zone);
+        return recurrence::Wall{there.date(), there.time()};
+    };
+    bool cut = false;
+    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); p;
+         p = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
+        cut = cut || s.pattern.rdates.size() >= size_t(recurrence::kMaxOccurrences);
+        if (!cut)
+            s.pattern.rdates.push_back(wallOf(p));
+    }
+    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); p;
+         p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY))
+        if (s.pattern.exdates.size() < size_t(recurrence::kMaxOccurrences))
+            s.pattern.exdates.push_back(wallOf(p));
+    const recurrence::Expansion e = recurrence::expand(s.pattern, m_today, m_today.addDays(kSpanDays - 1));
+    if (e.verdict == recurrence::Verdict::Refused) {
+        ++m_result.refusedRules;
+        return false;
+    }
+    if (e.occurrences.empty()) {
+        ++(e.endsBefore ? m_result.past : m_result.later);
+        return false;
+    }
+    if (cut || e.verdict == recurrence::Verdict::Capped)
+        ++m_result.cutSeries;
+    m_seriesRows += e.occurrences.size();
+    m_result.shortenedSeries += shortened ? 1 : 0;
+    if (m_keepSources)
+        s.source = calendarSource(event).toUtf8();
+    m_result.series.push_back(std::move(s));
+    return true;
 }
 
 void Reader::read(icalcomponent* event, icalcomponent* calendar)
@@ -498,6 +608,12 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
     const Local length = end == kNoTime ? 0 : std::max<Local>(0, end - first);
     rec.ALL_DAY = start.is_date;
     const Local from = m_todayStart - length;
+
+    if (m_keepSeries && (!rules.empty() || icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY))
+        && !icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY)) {
+        readSeries(event, calendar, start, rec, length, hasEnd, shortened);
+        return;
+    }
 
     std::set<Local> starts{first};
     bool recurring = !rules.empty();
@@ -567,6 +683,8 @@ void Reader::read(icalcomponent* event, icalcomponent* calendar)
             rec.END_MIN = numberText(int(e % kDay / 60 % 60));
         }
         m_result.rows.push_back({rec, uid, shortened, recurring, {}, remind});
+        if (icalproperty* id = icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY); id && m_keepSeries)
+            m_result.rows.back().recurrenceId = wallKey(icalproperty_get_recurrenceid(id));
     }
     const bool added = m_result.rows.size() > before;
     if (!recurring && m_keepSources && m_result.rows.size() == before + 1)
@@ -849,6 +967,108 @@ QByteArray keptCalendar(const QByteArray& source, const store::PLAN_REC& row, co
     return source.left(events[0].first) + componentText(parsed->event) + source.mid(events[0].second);
 }
 
+namespace {
+
+// A time of a series as a property's parameters and value: a date, a floating time, UTC, or a
+// time in its zone (whose VTIMEZONE the calendar then needs). A fixed offset goes as UTC.
+QByteArray timeValue(const recurrence::Wall& wall, const QString& tzid, QString& zoneNeeded)
+{
+    if (!wall.time.isValid())
+        return ";VALUE=DATE:" + wall.key().toLatin1();
+    if (tzid.isEmpty())
+        return ":" + wall.key().toLatin1();
+    if (tzid.startsWith(QLatin1String("UTC"))) {
+        const QDateTime utc = QDateTime(wall.date, wall.time, recurrence::zoneOf(tzid)).toUTC();
+        return ":" + recurrence::Wall{utc.date(), utc.time()}.key().toLatin1() + "Z";
+    }
+    zoneNeeded = tzid;
+    return ";TZID=" + tzid.toUtf8() + ":" + wall.key().toLatin1();
+}
+
+void addTime(icalcomponent* e, const char* name, const recurrence::Wall& wall, const QString& tzid, QString& zoneNeeded)
+{
+    if (icalproperty* p = icalproperty_new_from_string((QByteArray(name) + timeValue(wall, tzid, zoneNeeded)).constData()))
+        icalcomponent_add_property(e, p);
+}
+
+// The VTIMEZONE of a zone for a file: the one the series came with, else the time-zone database's.
+QByteArray zoneText(const QString& tzid, const QByteArray& source)
+{
+    static const QRegularExpression named(QStringLiteral("(?:^|\\n)TZID[^:\\r\\n]*:([^\\r\\n]*)"));
+    for (const auto& [begin, end] : rawBlocks(source, "VTIMEZONE")) {
+        QByteArray zone = source.mid(begin, end - begin);
+        if (named.match(QString::fromUtf8(zone)).captured(1).trimmed() == tzid)
+            return zone.endsWith('\n') ? zone : zone + "\r\n";
+    }
+    icaltimezone* builtin = icaltimezone_get_builtin_timezone(tzid.toUtf8().constData());
+    icalcomponent* component = builtin ? icaltimezone_get_component(builtin) : nullptr;
+    if (!component)
+        return {};
+    Component copy(icalcomponent_new_clone(component), icalcomponent_free);
+    // Named as the events name it, not by libical's own prefixed name.
+    if (icalproperty* name = icalcomponent_get_first_property(copy.get(), ICAL_TZID_PROPERTY))
+        icalproperty_set_tzid(name, tzid.toUtf8().constData());
+    return componentText(copy.get());
+}
+
+} // namespace
+
+QByteArray seriesText(const store::Series& series, const std::vector<std::pair<QString, store::PLAN_REC>>& exceptions,
+                      const QDateTime& stamp, ZoneTexts& zones)
+{
+    const QString& tzid = series.pattern.tzid;
+    const store::PLAN_REC first = store::occurrenceRow(series, recurrence::localStart(series.pattern.start, tzid));
+    Component root(nullptr, icalcomponent_free);
+    icalcomponent* master = nullptr;
+    if (!series.source.isEmpty()) {
+        root.reset(icalparser_parse_string(series.source.constData()));
+        icalcomponent* calendar = root && icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT ? root.get() : nullptr;
+        for (icalcomponent* e = calendar ? icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT) : nullptr; e && !master;
+             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT))
+            if (!icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
+                master = e;
+    }
+    if (!master) {
+        root.reset(icalparser_parse_string(eventText(first, series.uid, stamp).constData()));
+        master = root.get();
+    } else {
+        // What another program wrote stays; the texts are the series' own.
+        for (icalproperty_kind kind : {ICAL_SUMMARY_PROPERTY, ICAL_LOCATION_PROPERTY, ICAL_DESCRIPTION_PROPERTY, ICAL_PRIORITY_PROPERTY})
+            removeAll(master, kind);
+        for (const char* exact : {kExactSummary, kExactLocation, kExactDescription})
+            removeAll(master, ICAL_X_PROPERTY, exact);
+        addText(master, icalproperty_new_summary, kExactSummary, series.texts.P_DETAIL);
+        addText(master, icalproperty_new_location, kExactLocation, series.texts.P_PLACE);
+        addText(master, icalproperty_new_description, kExactDescription, series.texts.P_NOTICE);
+        icalcomponent_add_property(master, icalproperty_new_priority(priorityOf(series.texts.P_IMPORTANCE)));
+        icalcomponent_set_uid(master, series.uid.toUtf8().constData());
+    }
+    for (icalproperty_kind kind : {ICAL_DTSTART_PROPERTY, ICAL_DTEND_PROPERTY, ICAL_DURATION_PROPERTY, ICAL_RRULE_PROPERTY,
+                                   ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY})
+        removeAll(master, kind);
+    QString zoneNeeded;
+    addTime(master, "DTSTART", series.pattern.start, tzid, zoneNeeded);
+    if (series.length >= 0)
+        icalcomponent_add_property(master, icalproperty_new_duration(icaldurationtype_from_int(int(series.length))));
+    if (!series.pattern.rule.isEmpty())
+        if (icalproperty* rule = icalproperty_new_from_string(("RRULE:" + series.pattern.rule).constData()))
+            icalcomponent_add_property(master, rule);
+    for (const recurrence::Wall& wall : series.pattern.rdates)
+        addTime(master, "RDATE", wall, tzid, zoneNeeded);
+    for (const recurrence::Wall& wall : series.pattern.exdates)
+        addTime(master, "EXDATE", wall, tzid, zoneNeeded);
+    QByteArray text = componentText(master);
+    for (const auto& [recurrenceId, row] : exceptions) {
+        Component changed(icalparser_parse_string(eventText(row, series.uid, stamp).constData()), icalcomponent_free);
+        addTime(changed.get(), "RECURRENCE-ID", recurrence::Wall::fromKey(recurrenceId), tzid, zoneNeeded);
+        text += componentText(changed.get());
+    }
+    if (!zoneNeeded.isEmpty() && !zones.contains(zoneNeeded))
+        if (const QByteArray zone = zoneText(zoneNeeded, series.source); !zone.isEmpty())
+            zones.insert(zoneNeeded, zone);
+    return text;
+}
+
 QByteArray calendarText(const QByteArray& events)
 {
     return QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:") + kProductId + QByteArrayLiteral("\r\n") + events
@@ -862,7 +1082,7 @@ Component parsed(const QByteArray& text)
     return Component(icalparser_parse_string(text.constData()), icalcomponent_free);
 }
 
-ReadResult readNow(const QByteArray& text, const QDate& today, const std::atomic<bool>& abandoned)
+ReadResult readNow(const QByteArray& text, const QDate& today, const std::atomic<bool>& abandoned, bool keepSeries)
 {
     const std::vector<CalendarPieces> calendars = splitCalendars(text);
     // Each calendar's properties and zones, without its events: the events are parsed one at a
@@ -887,6 +1107,7 @@ ReadResult readNow(const QByteArray& text, const QDate& today, const std::atomic
     }
 
     Reader reader(today, abandoned);
+    reader.keepSeries(keepSeries);
     const auto pieceOf = [&text](const CalendarPieces::Range& range) { return text.mid(range.begin, range.end - range.begin); };
     for (size_t c = 0; c < calendars.size(); ++c)
         for (const CalendarPieces::Range& range : calendars[c].events) {
@@ -924,6 +1145,7 @@ ReadResult readNow(const QByteArray& text, const QDate& today, const std::atomic
 struct ReadJob {
     QByteArray text;
     QDate today;
+    bool keepSeries = false;
     std::atomic<bool> abandoned{false};
     std::mutex mutex;
     std::condition_variable ended;
@@ -934,14 +1156,15 @@ struct ReadJob {
 
 } // namespace
 
-ReadResult readCalendar(const QByteArray& text, const QDate& today)
+ReadResult readCalendar(const QByteArray& text, const QDate& today, bool keepSeries)
 {
     auto job = std::make_shared<ReadJob>();
     job->text = text;
     job->today = today;
+    job->keepSeries = keepSeries;
     std::thread reader([job] {
         try {
-            job->result = readNow(job->text, job->today, job->abandoned);
+            job->result = readNow(job->text, job->today, job->abandoned, job->keepSeries);
         } catch (...) {
             job->failure = std::current_exception();
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/plan_store.h"
+#include "store/series_store.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -54,11 +55,18 @@ struct ImportedRow {
     // not a recurrence and was written by another program; empty otherwise.
     QByteArray source;
     std::optional<int> remind{}; // the lead of its first alarm before the start, in minutes; -1: "no reminder"
+    // For a changed occurrence of a series (an event with a RECURRENCE-ID), the start it replaces
+    // on the series' clock ("YYYYMMDDTHHMMSS"); empty otherwise.
+    QString recurrenceId{};
 };
 
 // What a calendar yields from a given day on; the counts are of events, not instances.
 struct ReadResult {
     std::vector<ImportedRow> rows;
+    // Repeating events kept whole, when asked for: their rule, dates and texts; their changed
+    // occurrences are among the rows, with a recurrenceId.
+    std::vector<store::Series> series;
+    int shortenedSeries = 0; // of those, with a text cut to fit its column
     int past = 0;      // ended before the day
     int later = 0;     // a series that goes on, with no instance in the span
     int cancelled = 0; // STATUS:CANCELLED
@@ -76,6 +84,14 @@ struct ReadResult {
 // times in this machine's local time, recurrences expanded for 366 days from today, texts
 // fitted to their columns. Throws platform::Failure when the text is not a calendar, or when
 // reading it does not end within its time. Safe to call from any thread.
-ReadResult readCalendar(const QByteArray& text, const QDate& today);
+// With keepSeries a repeating event comes as one series instead of its occurrences' rows.
+ReadResult readCalendar(const QByteArray& text, const QDate& today, bool keepSeries = false);
+
+// One repeating appointment as events: the series' VEVENT with its RRULE, RDATEs and EXDATEs,
+// then one VEVENT with a RECURRENCE-ID for each occurrence changed here (exceptions: the
+// occurrence's RECURRENCE-ID key and its row). Written from the series' source when it has one,
+// so that what another program wrote stays. The VTIMEZONE it needs is added to zones.
+QByteArray seriesText(const store::Series& series, const std::vector<std::pair<QString, store::PLAN_REC>>& exceptions,
+                      const QDateTime& stamp, ZoneTexts& zones);
 
 } // namespace ical

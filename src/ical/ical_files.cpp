@@ -3,6 +3,7 @@
 #include "store/reminder_state.h"
 
 #include "ical/ical_conversion.h"
+#include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "state/text.h"
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <map>
 
 namespace ical {
 namespace {
@@ -62,8 +65,9 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
     const QDateTime stamp = now.toUTC(); // once: each conversion from local time asks the system
 
     ZoneTexts zones;
+    // A series goes as one event with its rule and its changed occurrences, never as its rows.
     db.forEachRow(QStringLiteral("SELECT ") + store::kRowColumns
-                      + QStringLiteral(", SOURCE, P_REMIND FROM PLAN_DAT ORDER BY P_DATE, P_HOUR, P_MIN, ID"),
+                      + QStringLiteral(", SOURCE, P_REMIND FROM PLAN_DAT WHERE SERIES_ID IS NULL ORDER BY P_DATE, P_HOUR, P_MIN, ID"),
                   {}, [&](const platform::Row& values) {
                       const store::StoredRow row = store::storedRow(values);
                       const QByteArray source = values.at(values.size() - 2).toString().toUtf8();
@@ -74,6 +78,16 @@ int exportFile(platform::Database& db, const QString& path, const QDateTime& now
                       ++count;
                       return true;
                   });
+    for (const store::Series& series : store::allSeries(db)) {
+        std::vector<std::pair<QString, store::PLAN_REC>> exceptions;
+        for (const platform::Row& values : db.query(QStringLiteral("SELECT ") + store::kRowColumns
+                                                        + QStringLiteral(", RECURRENCE_ID FROM PLAN_DAT WHERE SERIES_ID = ?"
+                                                                         " AND EXCEPTION = 1 ORDER BY RECURRENCE_ID"),
+                                                    {series.id}))
+            exceptions.emplace_back(values.back().toString(), store::storedRow(values).rec);
+        events += seriesText(series, exceptions, stamp, zones);
+        ++count;
+    }
     QByteArray zoneText;
     for (const QByteArray& zone : std::as_const(zones))
         zoneText += zone;
@@ -101,7 +115,7 @@ ImportReport importFile(platform::Database& db, const QString& path, const QDate
 
 ReadResult readFile(const QString& path, const QDate& today)
 {
-    return readCalendar(readWhole(path), today);
+    return readCalendar(readWhole(path), today, true);
 }
 
 ImportReport addRows(platform::Database& db, const ReadResult& read)
@@ -115,10 +129,29 @@ ImportReport addRows(platform::Database& db, const ReadResult& read)
     report.notRead = read.notRead;
     report.oversized = read.oversized;
     report.unknownZone = read.unknownZone;
+    report.shortened = read.shortenedSeries;
     // Rows added earlier in this import are in the table by now, so the same check finds a
     // repeated event within the file as well.
     platform::Transaction transaction(db);
+    // A repeating event is one series; its changed occurrences go with it as its exceptions.
+    std::map<QString, std::vector<std::pair<QString, store::PLAN_REC>>> exceptions;
+    for (const store::Series& series : read.series)
+        exceptions[series.uid];
+    for (const ImportedRow& row : read.rows)
+        if (!row.recurrenceId.isEmpty() && exceptions.count(row.uid))
+            exceptions[row.uid].emplace_back(row.recurrenceId, row.rec);
+    for (const store::Series& series : read.series) {
+        // The same series read again (the file imported twice) is there already.
+        if (!db.query(QStringLiteral("SELECT 1 FROM PLAN_SERIES WHERE UID = ?"), {series.uid}).empty()) {
+            ++report.duplicates;
+            continue;
+        }
+        store::addSeries(db, series, platform::Clock::now().date(), exceptions[series.uid]);
+        ++report.added;
+    }
     for (const ImportedRow& row : read.rows) {
+        if (!row.recurrenceId.isEmpty() && exceptions.count(row.uid))
+            continue;
         if (isStored(db, row.rec)) {
             ++report.duplicates;
             continue;

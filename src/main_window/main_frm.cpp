@@ -21,6 +21,7 @@
 #include "state/text.h"
 #include "store/plan_store.h"
 #include "store/search_index.h"
+#include "store/series_store.h"
 #include "store/storage.h"
 #include "sync_settings/sync_control.h"
 #include "sync_settings/sync_settings_dialog.h"
@@ -340,8 +341,24 @@ void MAIN_FRM::setDay()
     m_module.TODAY_STR = state::dateKey(today);
     platform::setLabelText(DATE_TEXT, state::dateCaption(today));
     showGreeting();
-    if (purge)
-        platform::reported(this, [this] { m_module.db().execute(store::purgeAtStartSql(m_module.TODAY_STR)); });
+    // Repeating appointments get their rows for the year from today: a series never runs out.
+    // One box at most: a file that fails the purge is not asked again.
+    platform::reported(this, [this, today, purge] {
+        platform::Database& db = m_module.db();
+        const bool series = db.writable() && db.hasTable(QStringLiteral("PLAN_SERIES"));
+        // One commit for both: its wait for the disk is most of what a day turn costs.
+        std::optional<platform::Transaction> transaction;
+        if (series)
+            transaction.emplace(db);
+        if (purge)
+            db.execute(store::purgeAtStartSql(m_module.TODAY_STR));
+        if (series) {
+            store::extendSeries(db, today, false);
+            if (purge)
+                store::purgeEndedSeries(db, today);
+            transaction->commit();
+        }
+    });
 }
 
 void MAIN_FRM::showGreeting()
@@ -471,7 +488,10 @@ void MAIN_FRM::mnuData_Click()
 {
     if (!platform::askYesNo(this, kPurgeQuestion, kPurgeTitle, platform::MsgAnswer::Yes))
         return;
-    if (!platform::reported(this, [this] { m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR)); }))
+    if (!platform::reported(this, [this] {
+            m_module.db().execute(store::purgeOnDemandSql(m_module.TODAY_STR));
+            store::purgeEndedSeries(m_module.db(), platform::Clock::now().date());
+        }))
         return;
     platform::messageBox(this, {kPurged, platform::programTitle(), platform::MsgIcon::None, platform::MsgButtons::Ok,
                                 platform::MsgAnswer::Ok});

@@ -6,6 +6,7 @@
 #include "platform/window_style.h"
 #include "schedule_view/calendar_marks.h"
 #include "state/text.h"
+#include "series_question/series_question.h"
 #include "store/plan_store.h"
 #include "store/reminder_state.h"
 
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 
 namespace {
@@ -50,6 +52,11 @@ const QString kEndCaption = QStringLiteral("終了：");
 const QString kAllDay = QStringLiteral("終日(&A)");
 const QString kPastDate = QStringLiteral("過去の日付には登録できません。");
 const QString kEndBeforeStart = QStringLiteral("終了時刻が開始時刻より前です。");
+const QString kRepeatCaption = QStringLiteral("繰り返し：");
+const QString kRepeatEndCaption = QStringLiteral("期限：");
+const QString kRepeatCountUnit = QStringLiteral("回");
+const QString kOtherRule = QStringLiteral("（ほかの規則）");
+const QString kUntilBeforeStart = QStringLiteral("繰り返しの期限が開始日より前です。");
 
 const QString kRemind = QStringLiteral("お知らせ：");
 const QString kRemindDefault = QStringLiteral("既定（%1）");
@@ -89,8 +96,8 @@ PLAN_FRM::PLAN_FRM(state::Module1& module, QWidget* parent) : QDialog(parent), m
 {
     setObjectName(QStringLiteral("PLAN_FRM"));
     setWindowTitle(kCaption);
-    // 249 pixels high as designed, and one row more for the reminder time under the buttons.
-    platform::makeFixedDialog(this, 533, 249 + 33);
+    // 249 pixels high as designed, and a row more each for the reminder time and the repeat.
+    platform::makeFixedDialog(this, 533, 249 + 33 + 33);
     buildLayout();
 }
 
@@ -207,12 +214,40 @@ void PLAN_FRM::buildLayout()
     m_allDay->setText(kAllDay);
     connect(m_allDay, &QCheckBox::toggled, this, &PLAN_FRM::allDayToggled);
 
+    // The repeat, on a row of its own under the end.
+    m_repeatCaption = label(this, "REPEAT_LABEL", kRepeatCaption, 16, 289, 60, 12, true);
+    m_repeatList = platform::control<QComboBox>(this, "REPEAT_LST", 80, 285, 150, 21);
+    m_repeatList->setFont(fieldFont);
+    m_repeatCaption->setBuddy(m_repeatList);
+    m_repeatEndCaption = label(this, "REPEAT_END_LABEL", kRepeatEndCaption, 240, 289, 36, 12, true);
+    m_repeatEndList = platform::control<QComboBox>(this, "REPEAT_END_LST", 276, 285, 64, 21);
+    m_repeatEndList->setFont(fieldFont);
+    m_repeatEndList->addItems(recurrence::kEndingCaptions);
+    m_repeatEndCaption->setBuddy(m_repeatEndList);
+    m_repeatCount = platform::control<QSpinBox>(this, "REPEAT_COUNT_SPN", 346, 285, 52, 21);
+    m_repeatCount->setRange(1, recurrence::kMaxOccurrences);
+    m_repeatCount->setAccessibleName(kRepeatCountUnit);
+    m_repeatCountUnit = label(this, "REPEAT_COUNT_LABEL", kRepeatCountUnit, 400, 289, 12, 12, true);
+    m_repeatUntil = platform::control<QDateEdit>(this, "REPEAT_UNTIL_DTP", 416, 285, 105, 21);
+    m_repeatUntil->setCalendarPopup(true);
+    m_repeatUntil->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+    m_repeatUntil->setAccessibleName(kRepeatEndCaption);
+    connect(DATE_DTP, &QDateEdit::dateChanged, this, &PLAN_FRM::showRepeatCaptions);
+    connect(m_repeatList, &QComboBox::currentIndexChanged, this, [this] {
+        EDIT_FLAG = true;
+        showRepeatEnd();
+    });
+    connect(m_repeatEndList, &QComboBox::currentIndexChanged, this, [this] {
+        EDIT_FLAG = true;
+        showRepeatEnd();
+    });
+
     // The minute list comes before the hour list, as the window has always had it; the end
-    // and the reminder follow the window's own controls.
+    // and the reminder and the repeat follow the window's own controls.
     QWidget* order[] = {IMPO_OPT[0], IMPO_OPT[1],   IMPO_OPT[2],     DETAIL_TEXT, PLACE_TEXT,
                         NOTICE_TEXT, OK_BTN,        CLOSE_BTN,       DATE_DTP,    MIN_LST,
                         HOUR_LST,    m_endHourList, m_endMinuteList, m_allDay,
-                        REMIND_LST};
+                        REMIND_LST,  m_repeatList,  m_repeatEndList, m_repeatCount, m_repeatUntil};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     // Every control reports its keys here: the release of a held Enter reaches whichever
@@ -257,6 +292,15 @@ void PLAN_FRM::setUp()
     IMPO_OPT[kMediumImportance]->setChecked(true);
     IMPO_OPT[kMediumImportance]->setFocus();
     m_endDays = 0;
+    m_membership.reset();
+    while (m_repeatList->count() > recurrence::kRepeatChoices)
+        m_repeatList->removeItem(m_repeatList->count() - 1);
+    showRepeatCaptions();
+    m_repeatList->setCurrentIndex(0);
+    m_repeatEndList->setCurrentIndex(0);
+    m_repeatCount->setValue(10);
+    m_repeatUntil->setDate(DATE_DTP->date().addMonths(3));
+    showRepeatEnd();
     // Last: selecting the option above counted as input.
     EDIT_FLAG = false;
 }
@@ -294,6 +338,29 @@ bool PLAN_FRM::prepareChange(const store::StoredRow& row)
     if (lead && REMIND_LST->findData(*lead) < 0)
         REMIND_LST->addItem(leadCaption(*lead), *lead);
     REMIND_LST->setCurrentIndex(lead ? REMIND_LST->findData(*lead) : 0);
+    // An occurrence shows its series' repeat, as the form would write it for this date.
+    m_membership = store::membershipOf(m_module.db(), row.id);
+    if (const std::optional<store::Series> series = m_membership ? store::findSeries(m_module.db(), m_membership->seriesId)
+                                                                 : std::nullopt) {
+        m_series = *series;
+        const QByteArray& rule = series->pattern.rule;
+        const recurrence::Repeat repeat = recurrence::repeatOf(rule, series->pattern.start.date);
+        if (repeat == recurrence::Repeat::None)
+            m_repeatList->addItem(kOtherRule);
+        m_repeatList->setCurrentIndex(repeat == recurrence::Repeat::None ? m_repeatList->count() - 1 : int(repeat));
+        for (const QByteArray& part : rule.split(';')) {
+            if (part.startsWith("COUNT=")) {
+                m_repeatEndList->setCurrentIndex(int(recurrence::Ending::Count));
+                m_repeatCount->setValue(part.mid(6).toInt());
+            } else if (part.startsWith("UNTIL=")) {
+                m_repeatEndList->setCurrentIndex(int(recurrence::Ending::Until));
+                m_repeatUntil->setDate(QDate::fromString(QString::fromLatin1(part.mid(6, 8)), QStringLiteral("yyyyMMdd")));
+            }
+        }
+        m_shownSeriesRule = shownRule();
+    } else {
+        m_membership.reset();
+    }
     DETAIL_TEXT->setFocus();
     // Last: filling the form counted as input.
     EDIT_FLAG = false;
@@ -330,6 +397,40 @@ store::PLAN_REC PLAN_FRM::shownRow() const
     return row;
 }
 
+void PLAN_FRM::showRepeatCaptions()
+{
+    const int chosen = std::max(0, m_repeatList->currentIndex());
+    const QStringList captions = recurrence::repeatCaptions(DATE_DTP->date());
+    const bool editing = EDIT_FLAG;
+    for (int i = 0; i < captions.size(); ++i) {
+        if (i < m_repeatList->count())
+            m_repeatList->setItemText(i, captions.at(i));
+        else
+            m_repeatList->addItem(captions.at(i));
+    }
+    m_repeatList->setCurrentIndex(chosen);
+    EDIT_FLAG = editing;
+}
+
+void PLAN_FRM::showRepeatEnd()
+{
+    const bool repeats = m_repeatList->currentIndex() > 0;
+    m_repeatEndList->setEnabled(repeats);
+    const auto ending = recurrence::Ending(m_repeatEndList->currentIndex());
+    m_repeatCount->setEnabled(repeats && ending == recurrence::Ending::Count);
+    m_repeatUntil->setEnabled(repeats && ending == recurrence::Ending::Until);
+}
+
+QByteArray PLAN_FRM::shownRule() const
+{
+    const int index = m_repeatList->currentIndex();
+    if (index >= int(recurrence::kRepeatChoices))
+        return m_series.pattern.rule; // another program's rule, kept as it is
+    return recurrence::ruleFor(recurrence::Repeat(std::max(0, index)), DATE_DTP->date(),
+                               recurrence::Ending(m_repeatEndList->currentIndex()), m_repeatCount->value(),
+                               m_repeatUntil->date());
+}
+
 bool PLAN_FRM::checkTimes(const store::PLAN_REC& row)
 {
     // A date before today would be gone at the next start-up's purge without a word. A time
@@ -343,6 +444,11 @@ bool PLAN_FRM::checkTimes(const store::PLAN_REC& row)
         && std::pair(row.END_DATE, row.END_HOUR + row.END_MIN) < std::pair(row.P_DATE, row.P_HOUR + row.P_MIN);
     if (endFirst) {
         platform::showWarning(this, kEndBeforeStart, kNoDetailTitle);
+        return false;
+    }
+    if (m_repeatList->currentIndex() > 0 && m_repeatEndList->currentIndex() == int(recurrence::Ending::Until)
+        && m_repeatUntil->date() < DATE_DTP->date()) {
+        platform::showWarning(this, kUntilBeforeStart, kNoDetailTitle);
         return false;
     }
     return true;
@@ -388,6 +494,13 @@ void PLAN_FRM::OK_BTN_Click()
             return;
         }
         store::checkFits(row);
+        if (const QByteArray rule = shownRule(); !rule.isEmpty()) {
+            rs.close();
+            platform::Transaction transaction(m_module.db());
+            store::addSeries(m_module.db(), store::seriesFor(row, rule), platform::Clock::now().date());
+            transaction.commit();
+            return;
+        }
         // The row is stored only by update(), after all seven columns are set; a failure on
         // the way leaves nothing behind.
         rs.addNew();
@@ -415,6 +528,7 @@ void PLAN_FRM::OK_BTN_Click()
     DETAIL_TEXT->clear();
     PLACE_TEXT->clear();
     NOTICE_TEXT->clear();
+    m_repeatList->setCurrentIndex(0);
     DETAIL_TEXT->setFocus();
     // Last: emptying the fields counted as input.
     EDIT_FLAG = false;
@@ -422,6 +536,10 @@ void PLAN_FRM::OK_BTN_Click()
 
 void PLAN_FRM::saveChange()
 {
+    if (m_membership) {
+        saveOccurrenceChange();
+        return;
+    }
     enum { Changed, Duplicate, Gone, ChangedMeanwhile } outcome = Changed;
     const bool saved = platform::reported(this, [this, &outcome] {
         const store::PLAN_REC row = shownRow();
@@ -436,7 +554,12 @@ void PLAN_FRM::saveChange()
             outcome = ChangedMeanwhile; // the user has not seen that change: it must not be lost
         else if (store::isDuplicate(db, row, *m_changedId))
             outcome = Duplicate;
-        else if (!store::replace(db, *m_changedId, row))
+        else if (const QByteArray rule = shownRule(); !rule.isEmpty()) {
+            // Made repeating: the row becomes the first occurrence of a new series.
+            store::remove(db, *m_changedId);
+            store::addSeries(db, store::seriesFor(row, rule), platform::Clock::now().date());
+            transaction.commit();
+        } else if (!store::replace(db, *m_changedId, row))
             outcome = Gone;
         else {
             store::setReminderLead(db, *m_changedId, shownLead());
@@ -446,6 +569,45 @@ void PLAN_FRM::saveChange()
     if (outcome == Duplicate)
         platform::showWarning(this, kDuplicate, kDuplicateTitle);
     else if (outcome == Gone)
+        platform::showWarning(this, kGone, platform::programTitle());
+    else if (outcome == ChangedMeanwhile)
+        platform::showWarning(this, kChangedMeanwhile, platform::programTitle());
+    else if (saved) {
+        EDIT_FLAG = false;
+        accept();
+    }
+}
+
+void PLAN_FRM::saveOccurrenceChange()
+{
+    const std::optional<store::Scope> scope = series_question::ask(this, false);
+    if (!scope)
+        return;
+    enum { Changed, Gone, ChangedMeanwhile } outcome = Changed;
+    const bool saved = platform::reported(this, [this, &outcome, &scope] {
+        platform::Database& db = m_module.db();
+        const std::optional<store::PLAN_REC> stored = store::find(db, *m_changedId);
+        if (!stored) {
+            outcome = Gone;
+            return;
+        }
+        if (!store::sameAppointment(*stored, m_changedFrom)) {
+            outcome = ChangedMeanwhile;
+            return;
+        }
+        // The whole series keeps its own rule unless the repeat row was changed.
+        QByteArray rule = *scope == store::Scope::All && shownRule() == m_shownSeriesRule ? QByteArray() : shownRule();
+        // The later part of a series of so many times keeps the times that were left.
+        if (*scope == store::Scope::Following && rule == m_shownSeriesRule
+            && m_repeatEndList->currentIndex() == int(recurrence::Ending::Count)) {
+            const recurrence::Wall at = recurrence::Wall::fromKey(m_membership->recurrenceId);
+            const auto before = recurrence::expand(m_series.pattern, m_series.pattern.start.date, at.date.addDays(-1));
+            rule = recurrence::ruleFor(recurrence::Repeat(m_repeatList->currentIndex()), DATE_DTP->date(), recurrence::Ending::Count,
+                                       std::max(1, m_repeatCount->value() - int(before.occurrences.size())));
+        }
+        store::changeOccurrence(db, *m_changedId, shownRow(), *scope, rule, platform::Clock::now().date());
+    });
+    if (outcome == Gone)
         platform::showWarning(this, kGone, platform::programTitle());
     else if (outcome == ChangedMeanwhile)
         platform::showWarning(this, kChangedMeanwhile, platform::programTitle());

@@ -3,6 +3,7 @@
 #include "platform/key_strokes.h"
 #include "state/module1.h"
 #include "store/plan_store.h"
+#include "store/series_store.h"
 
 #include <QDate>
 #include <QDialog>
@@ -19,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 // The appointment entry window: one appointment after another is typed, checked and stored,
 // the window staying open and emptied after each. Closing with unsaved input asks first.
@@ -64,6 +66,12 @@ private:
     bool checkTimes(const store::PLAN_REC& row);
     void allDayToggled(bool checked);
     void saveChange();
+    void saveOccurrenceChange();
+    // The repeat row: its captions follow the date, its end fields the kind of end.
+    void showRepeatCaptions();
+    void showRepeatEnd();
+    // The rule the repeat row stands for; empty for "しない".
+    QByteArray shownRule() const;
 
     state::Module1& m_module;
     bool EDIT_FLAG = false;
@@ -106,4 +114,16 @@ private:
     QComboBox* m_endMinuteList = nullptr;
     QLabel* m_endMinuteUnit = nullptr;
     QCheckBox* m_allDay = nullptr;
+    // After the end: the repeat and its end.
+    QLabel* m_repeatCaption = nullptr;
+    QComboBox* m_repeatList = nullptr;
+    QLabel* m_repeatEndCaption = nullptr;
+    QComboBox* m_repeatEndList = nullptr;
+    QSpinBox* m_repeatCount = nullptr;
+    QLabel* m_repeatCountUnit = nullptr;
+    QDateEdit* m_repeatUntil = nullptr;
+    // The series the row being changed belongs to, and the rule the form showed for it.
+    std::optional<store::Membership> m_membership;
+    store::Series m_series;
+    QByteArray m_shownSeriesRule;
 };

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace platform {
 namespace {
@@ -49,6 +50,22 @@ MsgAnswer messageBox(QWidget* parent, const MessageRequest& request)
 
     QMessageBox box(toQt(request.icon), request.title, displayText(request.prompt), QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);
+    if (request.buttons == MsgButtons::Choices) {
+        const MsgAnswer answers[] = {MsgAnswer::First, MsgAnswer::Second, MsgAnswer::Third};
+        QList<QAbstractButton*> buttons;
+        for (qsizetype i = 0; i < request.choices.size(); ++i) {
+            const bool cancel = i == request.choices.size() - 1;
+            buttons << box.addButton(request.choices.at(i), cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+            if (cancel)
+                box.setEscapeButton(buttons.back());
+        }
+        const int given = int(request.defaultButton) - int(MsgAnswer::First);
+        if (given >= 0 && given < buttons.size())
+            box.setDefaultButton(qobject_cast<QPushButton*>(buttons.at(given)));
+        box.exec();
+        const qsizetype chosen = buttons.indexOf(box.clickedButton());
+        return chosen >= 0 && chosen < buttons.size() - 1 && chosen < 3 ? answers[chosen] : MsgAnswer::Cancel;
+    }
     if (request.buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(request.defaultButton == MsgAnswer::No ? QMessageBox::No : QMessageBox::Yes);

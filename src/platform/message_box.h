@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -10,8 +11,10 @@ class QWidget;
 namespace platform {
 
 enum class MsgIcon { None, Question, Exclamation, Critical, Information };
-enum class MsgButtons { Ok, YesNo };
-enum class MsgAnswer { Ok, Yes, No };
+enum class MsgButtons { Ok, YesNo, Choices };
+// First to Third: the choices of a Choices box in their order; Cancel: its last button, Escape or
+// the close box.
+enum class MsgAnswer { Ok, Yes, No, First, Second, Third, Cancel };
 
 // One message box as the program asks for it. The prompt keeps the program's own line
 // breaks (a bare carriage return between two lines); the box shows them as lines.
@@ -21,6 +24,8 @@ struct MessageRequest {
     MsgIcon icon = MsgIcon::None;
     MsgButtons buttons = MsgButtons::Ok;
     MsgAnswer defaultButton = MsgAnswer::Ok;
+    // The buttons of a Choices box, the cancelling one last.
+    QStringList choices{};
 };
 
 // The title that every box without a title of its own carries.

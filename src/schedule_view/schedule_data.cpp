@@ -28,10 +28,12 @@ QString timeText(const QTime& time)
 namespace {
 // One appointment as each day of first to last that it covers shows it: an appointment that goes
 // on past its day is drawn on every day it lasts, from midnight on the days after its first.
-void addDays(std::vector<Appointment>& out, const store::PLAN_REC& rec, qint64 id, const QDate& first, const QDate& last)
+void addDays(std::vector<Appointment>& out, const store::PLAN_REC& rec, qint64 id, const QDate& first, const QDate& last,
+             bool repeating)
 {
     Appointment appointment;
     appointment.id = id;
+    appointment.repeating = repeating;
     appointment.date = QDate::fromString(rec.P_DATE, QStringLiteral("yyyy/MM/dd"));
     // A date that is no date (another program's text) falls in no day of a view.
     if (!appointment.date.isValid())
@@ -70,7 +72,7 @@ std::vector<Appointment> loadRange(platform::Database& db, const QDate& first, c
                       + QStringLiteral(" FROM PLAN_DAT WHERE END_DATE > P_DATE AND END_DATE >= ? AND +P_DATE < ?"),
                   {state::dateKey(first), state::dateKey(first)}, [&](const platform::Row& values) {
                       const store::StoredRow row = store::storedRow(values);
-                      addDays(result, row.rec, row.id, first, last);
+                      addDays(result, row.rec, row.id, first, last, row.seriesId != 0);
                       return true;
                   });
     // The statement names the range on the date alone, so the engine walks PLAN_DAT_KEY from the
@@ -80,7 +82,7 @@ std::vector<Appointment> loadRange(platform::Database& db, const QDate& first, c
                                        " ORDER BY P_DATE, P_HOUR, P_MIN, P_DETAIL"),
                   {state::dateKey(first), state::dateKey(last)}, [&](const platform::Row& values) {
                       const store::StoredRow row = store::storedRow(values);
-                      addDays(result, row.rec, row.id, first, last);
+                      addDays(result, row.rec, row.id, first, last, row.seriesId != 0);
                       return true;
                   });
     // Each day's appointments in the order of their time on that day.
@@ -136,6 +138,8 @@ QString appointmentName(const Appointment& a)
                + timeText(a.end->time());
     else
         when = timeText(a.start);
+    if (a.repeating)
+        when += store::kSeriesMark;
     QString name = QStringLiteral("%1月%2日（%3）%4 %5").arg(a.date.month()).arg(a.date.day()).arg(weekdayName(a.date), when, a.subject);
     if (!a.place.isEmpty())
         name += QLatin1Char(' ') + a.place;

@@ -28,6 +28,7 @@ struct Appointment {
     QString subject;
     QString place;
     qint16 importance = 1;
+    bool repeating = false; // an occurrence of a repeating appointment
 };
 
 // How long a block without an end is drawn, in minutes.

@@ -7,7 +7,9 @@
 #include "schedule_view/period_views.h"
 #include "schedule_view/schedule_data.h"
 #include "schedule_view/schedule_tiles.h"
+#include "series_question/series_question.h"
 #include "store/plan_store.h"
+#include "store/series_store.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -258,6 +260,16 @@ void ScheduleWindow::openChange(qint64 id)
 
 void ScheduleWindow::remove(qint64 id)
 {
+    std::optional<store::Membership> member;
+    if (!platform::reported(this, [&] { member = store::membershipOf(m_module.db(), id); }))
+        return;
+    if (member) {
+        // An occurrence: this one, the later ones or all, as other calendars ask.
+        const std::optional<store::Scope> scope = series_question::ask(this, true);
+        if (scope && platform::reported(this, [&] { store::deleteOccurrence(m_module.db(), id, *scope, platform::Clock::now().date()); }))
+            changed();
+        return;
+    }
     if (!platform::askYesNo(this, kDeleteQuestion, kDeleteTitle, platform::MsgAnswer::Yes))
         return;
     // By its identity: a twin with the same texts stays.

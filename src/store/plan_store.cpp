@@ -203,7 +203,7 @@ StoredRow storedRow(const std::vector<QVariant>& v)
             {v.at(1).toString(), v.at(2).toString(), v.at(3).toString(), v.at(4).toString(), qint16(v.at(5).toInt()),
              v.at(6).toString(), v.at(7).toString(), v.at(8).toString(), v.at(9).toString(), v.at(10).toString(),
              v.at(11).toInt() != 0},
-            v.at(12).toString()};
+            v.at(12).toString(), v.size() > 13 ? v.at(13).toLongLong() : 0};
 }
 
 bool isDuplicate(platform::Database& db, const PLAN_REC& row, qint64 exceptId)

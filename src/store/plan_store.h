@@ -54,7 +54,11 @@ struct StoredRow {
     qint64 id = 0;
     PLAN_REC rec;
     QString uid{};
+    qint64 seriesId = 0; // the repeating appointment it is an occurrence of; 0 for none
 };
+
+// The mark the lists put after the time of an occurrence of a repeating appointment.
+inline const QString kSeriesMark = QStringLiteral("（繰り返し）");
 
 inline const QString kTable = QStringLiteral("PLAN_DAT");
 
@@ -84,7 +88,7 @@ void checkFits(const PLAN_REC& row);
 // Statements with bound values for the windows and services that came after the ones above.
 // The columns of a StoredRow, the id first, in its order.
 inline const QString kRowColumns = QStringLiteral(
-    "ID, P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE, END_DATE, END_HOUR, END_MIN, ALL_DAY, UID");
+    "ID, P_DATE, P_HOUR, P_MIN, P_DETAIL, P_IMPORTANCE, P_PLACE, P_NOTICE, END_DATE, END_HOUR, END_MIN, ALL_DAY, UID, SERIES_ID");
 // The same with a table's alias before each.
 QString rowColumns(const QString& alias);
 StoredRow storedRow(const std::vector<QVariant>& values); // from a row of kRowColumns

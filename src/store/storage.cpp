@@ -77,13 +77,28 @@ void toVersion3(platform::Database& db)
                           " ACKED INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (ID, OCCURRENCE)) STRICT"));
 }
 
+// Version 4: repeating appointments kept as rules, their occurrences linked to them.
+void toVersion4(platform::Database& db)
+{
+    for (const char* column : {"SERIES_ID INTEGER", "RECURRENCE_ID TEXT NOT NULL DEFAULT ''",
+                               "EXCEPTION INTEGER NOT NULL DEFAULT 0 CONSTRAINT EXCEPTION_FLAG CHECK (EXCEPTION IN (0, 1))"})
+        db.run(QStringLiteral("ALTER TABLE PLAN_DAT ADD COLUMN ") + QLatin1String(column));
+    db.run(QStringLiteral("CREATE INDEX PLAN_DAT_SERIES ON PLAN_DAT (SERIES_ID, RECURRENCE_ID) WHERE SERIES_ID IS NOT NULL"));
+    db.run(QStringLiteral(
+        "CREATE TABLE PLAN_SERIES (ID INTEGER PRIMARY KEY AUTOINCREMENT, UID TEXT NOT NULL, DTSTART TEXT NOT NULL,"
+        " TZID TEXT NOT NULL DEFAULT '', RRULE TEXT NOT NULL DEFAULT '', RDATE TEXT NOT NULL DEFAULT '',"
+        " EXDATE TEXT NOT NULL DEFAULT '', P_DETAIL TEXT NOT NULL, P_IMPORTANCE INTEGER NOT NULL, P_PLACE TEXT NOT NULL,"
+        " P_NOTICE TEXT NOT NULL, LENGTH INTEGER NOT NULL DEFAULT -1, ALL_DAY INTEGER NOT NULL DEFAULT 0,"
+        " HORIZON TEXT NOT NULL DEFAULT '', SOURCE TEXT) STRICT"));
+}
+
 // Each step brings a file from the version before it to its own. A later version is one more
 // entry here (and the same change in resources/schema.sql, which makes new files).
 struct Step {
     int version;
     void (*apply)(platform::Database&);
 };
-constexpr Step kSteps[] = {{2, toVersion2}, {3, toVersion3}};
+constexpr Step kSteps[] = {{2, toVersion2}, {3, toVersion3}, {4, toVersion4}};
 static_assert(std::size(kSteps) > 0 && kSteps[std::size(kSteps) - 1].version == kSchemaVersion);
 
 // Every step, and then beforeChange, inside one transaction: all or nothing.

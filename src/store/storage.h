@@ -13,7 +13,7 @@ class Database;
 namespace store {
 
 // The version this program reads and writes. The first sec.mdb had no number and reads as 0.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 struct Opened {
     std::unique_ptr<platform::Database> db;

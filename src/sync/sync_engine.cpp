@@ -1,5 +1,7 @@
 #include "sync/sync_engine.h"
 
+#include "sync/series_sync.h"
+
 #include "ical/ical_conversion.h"
 #include "platform/clock.h"
 #include "platform/database.h"
@@ -270,6 +272,7 @@ void SyncEngine::listed(const platform::HttpReply& reply)
             if (r.href != own && insideCalendar(account, r.href))
                 listing->push_back({r.href, r.etag, r.status == 404});
         return [this, answer, listing, whole] {
+            m_seriesChanged = takeSeriesOutOfListing(m_module.db(), *listing, whole);
             m_listed = true;
             m_whole = whole;
             m_listing = std::move(*listing);
@@ -370,10 +373,53 @@ void SyncEngine::planned()
         }
     }
     takeIn(p);
-    if (m_secondPass)
-        finish();
-    else
-        send(p);
+    fetchSeries([this, p] {
+        if (m_secondPass)
+            finish();
+        else
+            send(p);
+    });
+}
+
+void SyncEngine::fetchSeries(std::function<void()> next)
+{
+    const QStringList hrefs = std::exchange(m_seriesChanged, {});
+    if (!hrefs.isEmpty())
+        request(fetch(m_account, hrefs), [this](const platform::HttpReply& reply) {
+            if (reply.status != 207)
+                return fail(problem(reply));
+            platform::Database& db = m_module.db();
+            const QDate today = QDate::fromString(m_today, QStringLiteral("yyyy/MM/dd"));
+            for (const Response& r : readMultistatus(reply.body, m_account.calendar).responses) {
+                if (!insideCalendar(m_account, r.href))
+                    continue;
+                // Gone there, or no series any more: sent again from here.
+                if (r.status != 404 && takeServerSeries(db, r.href, r.data, r.etag, today))
+                    ++m_report.received;
+                else
+                    db.run(QStringLiteral("DELETE FROM SYNC_SERIES WHERE HREF = ?"), {r.href});
+            }
+        });
+    afterAll(std::move(next));
+}
+
+void SyncEngine::sendSeries()
+{
+    for (const SeriesPut& s : seriesToSend(m_module.db(), m_account)) {
+        if (!insideCalendar(m_account, s.href))
+            continue;
+        request(put(m_account, s.href, s.body, s.etag), [this, s](const platform::HttpReply& reply) {
+            if (succeeded(reply)) {
+                ++m_report.sent;
+                seriesSent(m_module.db(), s, reply.etag);
+            } else if (reply.status == 412 || reply.status == 409) {
+                // Changed there too: the server's version comes with the next listing.
+                ++m_report.conflicts;
+            } else if (!refusedOne(reply, s.href, s.href.section(u'/', -1))) {
+                fail(problem(reply));
+            }
+        });
+    }
 }
 
 // All that the server told goes in together with its token, or nothing does and the next sync
@@ -482,6 +528,7 @@ void SyncEngine::send(const Plan& plan)
     }
     for (const Action* a : gone)
         remove(*a);
+    sendSeries();
     afterAll([this] {
         flushRecords();
         // With sync tokens, one more listing takes in our own changes, so that the next sync

@@ -79,6 +79,9 @@ private:
     void planned();
     PlanInput input();
     void takeIn(const Plan& plan);
+    // Repeating appointments, each one resource beside the planned events (see series_sync.h).
+    void fetchSeries(std::function<void()> next);
+    void sendSeries();
     void send(const Plan& plan);
     void create(const Action& a, bool freshUid);
     void change(const Action& a);
@@ -102,6 +105,7 @@ private:
     QString m_newToken;
     std::vector<Listed> m_listing;
     QHash<QString, Fetched> m_fetched;
+    QStringList m_seriesChanged; // series of ours whose copy on the server changed or went
     QSet<QString> m_refusedKeys; // noted as refused before this sync
     std::deque<Job> m_queue;
     int m_inFlight = 0;

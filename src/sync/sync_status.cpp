@@ -1,5 +1,7 @@
 #include "sync/sync_status.h"
 
+#include "sync/series_sync.h"
+
 #include "platform/database.h"
 
 namespace calsync {
@@ -20,6 +22,7 @@ void prepareDatabase(platform::Database& db)
     db.run(QStringLiteral("CREATE INDEX IF NOT EXISTS SYNC_LINK_HREF ON SYNC_LINK (HREF)"));
     db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_STATE (NAME TEXT PRIMARY KEY, VALUE TEXT NOT NULL)"));
     db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS SYNC_REFUSED (KEY TEXT PRIMARY KEY, REASON TEXT NOT NULL)"));
+    prepareSeriesSync(db);
     t.commit();
 }
 
@@ -38,7 +41,8 @@ void SyncStatus::load(PlanInput& in, bool withRows)
     if (!withRows)
         return;
     for (const platform::Row& row : m_db.query(QStringLiteral("SELECT ") + store::kRowColumns
-                                               + QStringLiteral(", P_REMIND FROM PLAN_DAT ORDER BY ID"))) {
+                                               // An occurrence of a series is never an event of its own.
+                                               + QStringLiteral(", P_REMIND FROM PLAN_DAT WHERE SERIES_ID IS NULL ORDER BY ID"))) {
         store::StoredRow stored = store::storedRow(row);
         const QVariant& lead = row.back();
         in.rows.push_back({stored.id, std::move(stored.uid), std::move(stored.rec),
@@ -82,7 +86,7 @@ void SyncStatus::useCalendar(const QString& url)
     if (state(kUrlState) == url)
         return;
     platform::Transaction t(m_db);
-    for (const char* table : {"SYNC_LINK", "SYNC_ITEM", "SYNC_STATE", "SYNC_REFUSED"})
+    for (const char* table : {"SYNC_LINK", "SYNC_ITEM", "SYNC_STATE", "SYNC_REFUSED", "SYNC_SERIES"})
         m_db.run(QStringLiteral("DELETE FROM ") + QLatin1String(table));
     setState(kUrlState, url);
     t.commit();

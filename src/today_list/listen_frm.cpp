@@ -1,7 +1,9 @@
 #include "today_list/listen_frm.h"
 
+#include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/window_style.h"
+#include "series_question/series_question.h"
 #include "state/text.h"
 
 #include <QAction>
@@ -43,6 +45,7 @@ const QString kEndHour = QStringLiteral("END_HOUR");
 const QString kEndMin = QStringLiteral("END_MIN");
 const QString kAllDay = QStringLiteral("ALL_DAY");
 const QString kId = QStringLiteral("ID");
+const QString kSeriesId = QStringLiteral("SERIES_ID");
 
 constexpr int kWidth = 501;
 constexpr int kHeight = 245;
@@ -158,10 +161,12 @@ void LISTEN_FRM::LoadTodayList()
         rs.moveFirst();
         TODAY_PLAN.assign(size_t(n), store::PLAN_REC{});
         m_ids.assign(size_t(n), 0);
+        m_inSeries.assign(size_t(n), false);
         lines.reserve(n);
         for (size_t i = 0; i < TODAY_PLAN.size(); ++i) {
             store::PLAN_REC& row = TODAY_PLAN[i];
             m_ids[i] = rs.value(kId).toLongLong();
+            m_inSeries[i] = !rs.value(kSeriesId).isNull();
             row.P_DATE = rs.text(kDate);
             row.P_HOUR = rs.text(kHourColumn);
             row.P_MIN = rs.text(kMinColumn);
@@ -209,7 +214,7 @@ void LISTEN_FRM::showDetail(int line)
     if (line < 0 || size_t(line) >= TODAY_PLAN.size())
         return;
     const store::PLAN_REC& row = TODAY_PLAN[size_t(line)];
-    platform::setLabelText(TIME_LABEL, store::timeSpanCaption(row));
+    platform::setLabelText(TIME_LABEL, store::timeSpanCaption(row) + (m_inSeries[size_t(line)] ? store::kSeriesMark : QString()));
     platform::setLabelText(IMPO_LABEL, state::importanceMarks(row.P_IMPORTANCE));
     IMPO_LABEL->setAccessibleName(state::importanceName(row.P_IMPORTANCE));
     showValue(PLACE_LABEL, row.P_PLACE, kPlaceName, kPlaceRoomWidth);
@@ -223,6 +228,16 @@ void LISTEN_FRM::deleteSelected()
         return;
     // Taken now: the appointment asked about is the one deleted, whatever happens meanwhile.
     const qint64 id = m_ids[size_t(line)];
+    if (m_inSeries[size_t(line)]) {
+        // An occurrence: this one, the later ones or all, as other calendars ask.
+        const std::optional<store::Scope> scope = series_question::ask(this, true);
+        if (!scope || !platform::reported(this, [this, id, &scope] {
+                store::deleteOccurrence(m_module.db(), id, *scope, platform::Clock::now().date());
+            }))
+            return;
+        LoadTodayList();
+        return;
+    }
     if (!platform::askYesNo(this, kDeleteQuestion, kDeleteTitle, platform::MsgAnswer::Yes))
         return;
     if (!platform::reported(this, [this, id] { store::remove(m_module.db(), id); }))

@@ -46,6 +46,7 @@ private:
     std::vector<store::PLAN_REC> TODAY_PLAN;
     // And the id of each, the row its deletion removes (and no other with the same texts).
     std::vector<qint64> m_ids;
+    std::vector<bool> m_inSeries; // an occurrence of a repeating appointment
 
     QLabel* Label13 = nullptr;
     QListWidget* DETAIL_LST = nullptr;

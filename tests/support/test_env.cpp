@@ -66,7 +66,9 @@ TestEnv::TestEnv(const Options& options)
         m_shown << request;
         if (request.buttons == platform::MsgButtons::Ok)
             return platform::MsgAnswer::Ok;
-        return m_answers.isEmpty() ? platform::MsgAnswer::No : m_answers.takeFirst();
+        if (m_answers.isEmpty())
+            return request.buttons == platform::MsgButtons::Choices ? platform::MsgAnswer::Cancel : platform::MsgAnswer::No;
+        return m_answers.takeFirst();
     });
     platform::setFileDialogHandler([this](const platform::FileDialogRequest& request) -> std::optional<QString> {
         m_fileRequests << request;
@@ -179,7 +181,8 @@ QStringList TestEnv::told() const
 {
     QStringList result;
     for (const auto& request : m_shown)
-        result << box(request.prompt, request.title, request.icon, request.buttons);
+        result << box(request.prompt, request.title, request.icon, request.buttons)
+                + (request.choices.isEmpty() ? QString() : QStringLiteral(" {%1}").arg(request.choices.join(QLatin1Char('|'))));
     return result;
 }
 

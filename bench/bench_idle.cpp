@@ -60,11 +60,7 @@ int main(int argc, char** argv)
 
     testing::TestEnv env;
     platform::Clock::useSystem();
-    // A box would wait for a person who is not there; say what it said and stop.
-    platform::setMessageHandler([](const platform::MessageRequest& request) -> platform::MsgAnswer {
-        std::fprintf(stderr, "bench_idle: box \"%s\"\n", qPrintable(request.prompt));
-        std::exit(1);
-    });
+    testing::stopAtAnyBox("bench_idle");
     // Appointments on the quarter-hour grid of today and tomorrow, about five at each quarter of
     // the two days, every seventh with a lead of its own (the day before among them).
     const QDate today = QDate::currentDate();

@@ -94,10 +94,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     platform::installJapaneseEnvironment(app);
-    platform::setMessageHandler([](const platform::MessageRequest& request) -> platform::MsgAnswer {
-        std::fprintf(stderr, "bench_schedule: box \"%s\"\n", qPrintable(request.prompt));
-        std::exit(1);
-    });
+    testing::stopAtAnyBox("bench_schedule");
     platform::Clock::setFixed(kNow);
 
     QTemporaryDir dir;

@@ -19,6 +19,9 @@
 
 #include <stdexcept>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace testing {
 
 void makeDatabase(const QString& path)
@@ -245,6 +248,15 @@ void onNextModal(std::function<void(QWidget*)> action)
             action(modal);
     });
     timer->start();
+}
+
+void stopAtAnyBox(const char* program)
+{
+    static const char* name = program;
+    platform::setMessageHandler([](const platform::MessageRequest& request) -> platform::MsgAnswer {
+        std::fprintf(stderr, "%s: box \"%s\"\n", name, qPrintable(request.prompt));
+        std::exit(1);
+    });
 }
 
 } // namespace testing

@@ -173,7 +173,8 @@ private slots:
         const QString told = main.label("TELL_LABEL");
         QCOMPARE(main.look({later, QTime(10, 30)}).split(',').last(), "定例");
         QCOMPARE(told, "1件の予定が入っています。");
-        QCOMPARE(env.count("P_DATE >= '2002/04/13'"), 53);
+        // The rows reach a year ahead, made again once they fall a week short of it.
+        QVERIFY(env.count("P_DATE >= '2002/04/13'") >= 52);
     }
 
     // What is saved and deleted while a window of the program is open is reminded of when it

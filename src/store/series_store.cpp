@@ -201,7 +201,7 @@ int extendSeries(platform::Database& db, const QDate& today, bool ownTransaction
     const QDate last = today.addDays(kSeriesSpanDays);
     const auto behind = db.query(QStringLiteral("SELECT ") + kSeriesColumns
                                      + QStringLiteral(", HORIZON FROM PLAN_SERIES WHERE HORIZON < ?"),
-                                 {state::dateKey(last)});
+                                 {state::dateKey(last.addDays(-kSeriesSlackDays))});
     if (behind.empty())
         return 0;
     int made = 0;

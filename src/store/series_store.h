@@ -21,6 +21,9 @@ namespace store {
 
 // Days after today up to which occurrences are made.
 constexpr int kSeriesSpanDays = 365;
+// How far a series' rows may fall short of that year before they are made again: the rows of a
+// week are written together, so most day turns write nothing and wait for no disk.
+constexpr int kSeriesSlackDays = 7;
 
 struct Series {
     qint64 id = 0;
@@ -48,8 +51,8 @@ void updateSeries(platform::Database& db, const Series& series);
 void takeException(platform::Database& db, qint64 seriesId, const QString& recurrenceId, const PLAN_REC& row);
 std::vector<Series> allSeries(platform::Database& db);
 
-// Makes the occurrences of every series up to a year from today: at start-up and at each day
-// turn. Returns the number of rows made. Within a transaction of the caller's (one commit for the
+// Makes the occurrences of every series up to a year from today once its rows reach less than a
+// week short of that: at start-up and at each day turn. Returns the number of rows made. Within a transaction of the caller's (one commit for the
 // purge and the new rows, which is most of a day turn's time) unless ownTransaction.
 int extendSeries(platform::Database& db, const QDate& today, bool ownTransaction = true);
 // Deletes the series that have no row left and give none from today on.

@@ -124,4 +124,49 @@ bool takeServerSeries(platform::Database& db, const QString& href, const QByteAr
     return true;
 }
 
+bool adoptServerSeries(platform::Database& db, const QString& href, const QByteArray& data, const QByteArray& etag,
+                       const QDate& today)
+{
+    ical::ReadResult read;
+    try {
+        read = ical::readCalendar(data, today, true);
+    } catch (const platform::Failure&) {
+        return false;
+    }
+    if (read.series.size() != 1)
+        return false;
+    store::Series series = read.series.front();
+    std::vector<std::pair<QString, store::PLAN_REC>> exceptions;
+    for (const ical::ImportedRow& row : read.rows) {
+        if (row.recurrenceId.isEmpty() || row.uid != series.uid)
+            return false; // an event of its own beside the series
+        exceptions.emplace_back(row.recurrenceId, row.rec);
+    }
+    const auto known = db.query(QStringLiteral("SELECT ID FROM PLAN_SERIES WHERE UID = ?"), {series.uid});
+    if (!known.empty()
+        && !db.query(QStringLiteral("SELECT 1 FROM SYNC_SERIES WHERE SERIES_ID = ?"), {known.front().at(0)}).empty())
+        return false; // already the series of another resource
+    series.source = data;
+    platform::Transaction t(db);
+    for (const platform::Row& v : db.query(QStringLiteral("SELECT ROW_ID FROM SYNC_LINK WHERE HREF = ?"), {href}))
+        store::remove(db, v.at(0).toLongLong());
+    db.run(QStringLiteral("DELETE FROM SYNC_LINK WHERE HREF = ?"), {href});
+    db.run(QStringLiteral("DELETE FROM SYNC_ITEM WHERE HREF = ?"), {href});
+    if (known.empty()) {
+        series.id = store::addSeries(db, series, today, exceptions);
+    } else {
+        // The same event imported from a file before: one series, not two.
+        series.id = known.front().at(0).toLongLong();
+        store::updateSeries(db, series);
+        store::remakeSeries(db, series, today);
+        for (const auto& [recurrenceId, row] : exceptions)
+            store::takeException(db, series.id, recurrenceId, row);
+    }
+    const std::optional<store::Series> stored = store::findSeries(db, series.id);
+    db.run(QStringLiteral("INSERT OR REPLACE INTO SYNC_SERIES (SERIES_ID, HREF, ETAG, DIGEST) VALUES (?, ?, ?, ?)"),
+           {series.id, href, QString::fromLatin1(etag), digestOf(db, stored ? *stored : series)});
+    t.commit();
+    return true;
+}
+
 } // namespace calsync

@@ -46,4 +46,12 @@ void seriesSent(platform::Database& db, const SeriesPut& put, const QByteArray& 
 bool takeServerSeries(platform::Database& db, const QString& href, const QByteArray& data, const QByteArray& etag,
                       const QDate& today);
 
+// A repeating event another program put on the server, taken in as a series of ours linked to its
+// resource, so that changes here go back inside it as they do for a series made here. Rows an
+// older version made of it (its occurrences, each linked to the resource) make way for the
+// series' own; nothing is sent for it. False, with nothing changed, when the text is not one
+// series with its changed occurrences (several events keep the old way).
+bool adoptServerSeries(platform::Database& db, const QString& href, const QByteArray& data, const QByteArray& etag,
+                       const QDate& today);
+
 } // namespace calsync

@@ -302,6 +302,8 @@ void SyncEngine::fetched(const platform::HttpReply& reply)
     const QDate today = QDate::fromString(m_today, QStringLiteral("yyyy/MM/dd"));
     offThread([this, body = reply.body, account = m_account, today]() -> std::function<void()> {
         auto taken = std::make_shared<std::vector<std::pair<QString, Fetched>>>();
+        // Repeating events another program put there: each becomes a series of ours when it can.
+        auto repeating = std::make_shared<QHash<QString, QByteArray>>();
         for (const Response& r : readMultistatus(body, account.calendar).responses) {
             if (!insideCalendar(account, r.href))
                 continue;
@@ -314,6 +316,8 @@ void SyncEngine::fetched(const platform::HttpReply& reply)
                     f.rows = read.rows;
                     f.uid = f.rows.empty() ? QString() : f.rows.front().uid;
                     f.series = isSeries(r.data);
+                    if (f.series)
+                        repeating->insert(r.href, r.data);
                     // One event, one row: it keeps the event's UID and text, to be written back.
                     // An instance of a series never goes back to the series.
                     if (f.rows.size() == 1 && !f.rows.front().recurring)
@@ -326,9 +330,16 @@ void SyncEngine::fetched(const platform::HttpReply& reply)
             }
             taken->emplace_back(r.href, std::move(f));
         }
-        return [this, taken] {
-            for (auto& [href, f] : *taken)
+        return [this, taken, repeating, today] {
+            for (auto& [href, f] : *taken) {
+                // Out of the plan once it is a series: the series' own sync follows it from here.
+                if (repeating->contains(href) && adoptServerSeries(m_module.db(), href, repeating->value(href), f.etag, today)) {
+                    std::erase_if(m_listing, [&href](const Listed& l) { return l.href == href; });
+                    ++m_report.received;
+                    continue;
+                }
                 m_fetched.insert(href, std::move(f));
+            }
         };
     });
 }
@@ -393,11 +404,29 @@ void SyncEngine::fetchSeries(std::function<void()> next)
             for (const Response& r : readMultistatus(reply.body, m_account.calendar).responses) {
                 if (!insideCalendar(m_account, r.href))
                     continue;
-                // Gone there, or no series any more: sent again from here.
-                if (r.status != 404 && takeServerSeries(db, r.href, r.data, r.etag, today))
+                if (r.status != 404 && takeServerSeries(db, r.href, r.data, r.etag, today)) {
                     ++m_report.received;
-                else
-                    db.run(QStringLiteral("DELETE FROM SYNC_SERIES WHERE HREF = ?"), {r.href});
+                    if (m_refusedKeys.contains(r.href))
+                        SyncStatus(db).accepted(r.href);
+                    continue;
+                }
+                // A copy there this version cannot read (another program's rule by the second) is
+                // told, and the series stays here as it is, linked to it.
+                QString why;
+                try {
+                    const ical::ReadResult read = ical::readCalendar(r.data, today);
+                    why = read.rows.empty() ? unreadable(read) : QString();
+                } catch (const platform::Failure& e) {
+                    why = e.description();
+                }
+                if (r.status != 404 && !why.isEmpty()) {
+                    ++m_report.refused;
+                    if (SyncStatus(db).refused(r.href, why))
+                        m_report.told << kUnreadable.arg(r.href.section(u'/', -1).left(60), why);
+                    continue;
+                }
+                // Gone there, or no series any more: sent again from here.
+                db.run(QStringLiteral("DELETE FROM SYNC_SERIES WHERE HREF = ?"), {r.href});
             }
         });
     afterAll(std::move(next));

@@ -153,11 +153,7 @@ double searchMs(state::Module1& module, const QString& search)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    platform::installJapaneseEnvironment(app);
-    testing::stopAtAnyBox("bench_all_list");
+    const auto app = testing::benchApplication(argc, argv, "bench_all_list");
 
     QTemporaryDir dir;
     platform::SettingsStore::useFile(dir.filePath(QStringLiteral("settings.ini")));

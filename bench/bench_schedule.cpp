@@ -90,11 +90,7 @@ double openMs(state::Module1& module, const QString& view)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    platform::installJapaneseEnvironment(app);
-    testing::stopAtAnyBox("bench_schedule");
+    const auto app = testing::benchApplication(argc, argv, "bench_schedule");
     platform::Clock::setFixed(kNow);
 
     QTemporaryDir dir;
@@ -105,7 +101,7 @@ int main(int argc, char** argv)
     if (big.SEC_DB->query(QStringLiteral("SELECT count(*) FROM PLAN_DAT")).front().front().toInt() != kBig)
         die("the big table is not full");
 
-    for (const QString view : {QStringLiteral("month"), QStringLiteral("week")}) {
+    for (const QString& view : {QStringLiteral("month"), QStringLiteral("week")}) {
         const double smallMs = openMs(small, view);
         const double bigMs = openMs(big, view);
         std::printf("%s-%d open_ms %.2f\n", qPrintable(view), kSmall, smallMs);

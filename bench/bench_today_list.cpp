@@ -81,11 +81,7 @@ template <class Run> double bestOf(Run run)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    platform::installJapaneseEnvironment(app);
-    testing::stopAtAnyBox("bench_today_list");
+    const auto app = testing::benchApplication(argc, argv, "bench_today_list");
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("sec.mdb"));

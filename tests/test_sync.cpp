@@ -739,7 +739,7 @@ private slots:
         CHILD(control, SyncControl, &main.window, "");
         const QString away = "同期できませんでした（サーバーの応答 503 Service Unavailable：サーバーで障害が起きています（しばらくしてからやり直してください））。 [同期, icon 2]";
         const QString refused = "予定「大きい」（2000/04/20）をサーバーが受け付けませんでした（サーバーの応答 413 Payload Too Large：予定が大きすぎてサーバーが受け付けません）。次の同期でもう一度送ります。 [同期, icon 2]";
-        for (const QByteArray& next : {"away", "away", "up", "up", "away", "away"}) {
+        for (const QByteArray next : {"away", "away", "up", "up", "away", "away"}) {
             const qsizetype asked = server.requests.size();
             mode = next;
             control->changed();

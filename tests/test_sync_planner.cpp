@@ -40,7 +40,7 @@ World inStep()
     World w;
     w.in.calendarPath = kCal;
     w.in.today = "2000/04/15";
-    for (const QString& event : {"1", "s", "f", "p", "t", "m"})
+    for (const QString event : {"1", "s", "f", "p", "t", "m"})
         w.in.items.insert(kCal + event + ".ics", {event == "f" ? "f@elsewhere" : event, "\"1\"", event == "s"});
     w.row(1, rec("2000/04/20", "10", "00", "会議"), "1");
     w.row(2, rec("2000/04/20", "09", "00", "週例"), "s");

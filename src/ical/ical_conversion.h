@@ -53,7 +53,7 @@ struct ImportedRow {
     bool recurring = false; // an instance of a repeating event
     // The calendar the event came in (its VTIMEZONEs and the VEVENT as written), for one that is
     // not a recurrence and was written by another program; empty otherwise.
-    QByteArray source;
+    QByteArray source{};
     std::optional<int> remind{}; // the lead of its first alarm before the start, in minutes; -1: "no reminder"
     // For a changed occurrence of a series (an event with a RECURRENCE-ID), the start it replaces
     // on the series' clock ("YYYYMMDDTHHMMSS"); empty otherwise.

@@ -45,7 +45,7 @@ const QString kCloseTitle = QStringLiteral("終了確認");
 const QString kSetUpErrorTitle = QStringLiteral("PG-Error");
 const QString kChangeCaption = QStringLiteral("予定変更");
 const QString kChange = QStringLiteral("変更");
-const QString kGone = QStringLiteral("この予定はほかのプログラムで削除されたため、変更できません。");
+const QString& kGone = store::kRowGone;
 const QString kChangedMeanwhile = QStringLiteral("この予定はほかのプログラムで変更されたため、変更できません。"
                                                  "予定を開き直してください。");
 const QString kEndCaption = QStringLiteral("終了：");

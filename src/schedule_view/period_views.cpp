@@ -21,7 +21,6 @@ const QColor kHalfLine(0xec, 0xec, 0xec);
 const QColor kNowLine(0xe0, 0x30, 0x30);
 const QString kAllDay = QStringLiteral("終日");
 const QString kHour = QStringLiteral("%1時");
-const QString kWeekdays = QStringLiteral("月火水木金土日");
 
 int minuteOfDay(const QTime& time)
 {
@@ -443,7 +442,7 @@ void MonthView::paintEvent(QPaintEvent*)
                                                                                          : palette().color(QPalette::WindowText));
         const int left = 1 + (width() - 1) * column / 7;
         painter.drawText(QRect(left, 0, 1 + (width() - 1) * (column + 1) / 7 - left, top), Qt::AlignCenter,
-                         kWeekdays.mid(weekday - 1, 1));
+                         weekdayName(date));
     }
 }
 

@@ -60,6 +60,8 @@ struct StoredRow {
 // The mark the lists put after the time of an occurrence of a repeating appointment.
 inline const QString kSeriesMark = QStringLiteral("（繰り返し）");
 
+// Why a change of a row cannot be made: another program deleted it meanwhile.
+inline const QString kRowGone = QStringLiteral("この予定はほかのプログラムで削除されたため、変更できません。");
 inline const QString kTable = QStringLiteral("PLAN_DAT");
 
 // The statements issued against PLAN_DAT. Every value stands between single quotes with each

@@ -247,7 +247,7 @@ void changeOccurrence(platform::Database& db, qint64 rowId, const PLAN_REC& row,
     Series s = seriesOfRow(db, rowId, m);
     const std::optional<PLAN_REC> was = find(db, rowId);
     if (!was)
-        throw platform::Failure(QStringLiteral("この予定はほかのプログラムで削除されたため、変更できません。"));
+        throw platform::Failure(kRowGone);
     switch (scope) {
     case Scope::ThisOnly:
         replace(db, rowId, row);

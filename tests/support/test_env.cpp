@@ -259,4 +259,14 @@ void stopAtAnyBox(const char* program)
     });
 }
 
+std::unique_ptr<QApplication> benchApplication(int& argc, char** argv, const char* program)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    auto app = std::make_unique<QApplication>(argc, argv);
+    platform::installJapaneseEnvironment(*app);
+    stopAtAnyBox(program);
+    return app;
+}
+
 } // namespace testing

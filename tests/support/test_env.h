@@ -13,12 +13,15 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
 class QDialog;
 class QImage;
 class QWidget;
+
+class QApplication;
 
 namespace testing {
 
@@ -129,5 +132,8 @@ void onNextModal(std::function<void(QWidget*)> action);
 // For the benchmarks: a box would wait for a person who is not there, so any box is printed with
 // the program's name and ends the run.
 void stopAtAnyBox(const char* program);
+// A benchmark's application as the program sets itself up (offscreen unless a platform is named),
+// stopping at any box.
+std::unique_ptr<QApplication> benchApplication(int& argc, char** argv, const char* program);
 
 } // namespace testing
